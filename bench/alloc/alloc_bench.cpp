@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -115,36 +116,45 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
-      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
-      std::string name = r.run_name.function_name;
+      if (r.error_occurred) continue;
+      bool isMedian = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (r.run_type != Run::RT_Iteration && !isMedian) continue;
       auto items = r.counters.find("items_per_second");
       if (items == r.counters.end() || items->second.value <= 0) continue;
-      perSecond[name].push_back(items->second.value);
+      std::string name = r.run_name.function_name;
+      names.insert(name);
+      if (isMedian) medians[name] = items->second.value;
+      else perSecond[name].push_back(items->second.value);
     }
   }
   void Finalize() override {
     ConsoleReporter::Finalize();
     std::printf("\nratio pool/system (time per allocate+free; < 1: pool faster)\n");
-    for (const auto& [name, poolRates] : perSecond) {
+    for (const std::string& name : names) {
       auto at = name.find("/pool/");
       if (at == std::string::npos) continue;
       std::string other = name;
       other.replace(at, 6, "/system/");
-      auto sys = perSecond.find(other);
-      if (sys == perSecond.end()) continue;
+      if (!names.count(other)) continue;
       std::string label = name.substr(0, at) + " (" + name.substr(at + 6) + ")";
-      std::printf("  %-50s %.2f\n", label.c_str(), median(sys->second) / median(poolRates));
+      std::printf("  %-50s %.2f\n", label.c_str(), rate(other) / rate(name));
     }
     std::printf("pool allocator active: %s\n", vlm::poolAllocatorActive() ? "yes" : "no (system build)");
   }
 
  private:
   // items per second of every repetition, by benchmark name; the ratio uses the medians
-  static double median(std::vector<double> v) {
+  // (or the median the library computed over repetitions)
+  double rate(const std::string& name) const {
+    auto m = medians.find(name);
+    if (m != medians.end()) return m->second;
+    std::vector<double> v = perSecond.at(name);
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
   }
   std::map<std::string, std::vector<double>> perSecond;
+  std::map<std::string, double> medians;
+  std::set<std::string> names;
 };
 
 }  // namespace
