@@ -3,6 +3,8 @@
 // unknown words, and the output files.
 #include <gtest/gtest.h>
 
+#include "testpaths.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,15 +19,7 @@
 
 namespace {
 
-// build/bin: $VLM_BIN_DIR, else the bin folder beside this test program's folder (build/tests).
-std::string binDir() {
-  if (const char* bin = std::getenv("VLM_BIN_DIR")) return bin;
-  char self[4096];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "bin";
-  std::string path(self, n);
-  return path.substr(0, path.rfind('/')) + "/../bin";
-}
+using vlmtest::binDir;
 
 class PronmergeTest : public ::testing::Test {
  protected:

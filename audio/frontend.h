@@ -1,0 +1,64 @@
+// The feature front end: 16-bit mono samples at 11025 Hz in chunks of 100, one Frame (audio/frame.h)
+// per 200 samples. The per-chunk analysis itself is a member of WavChannel (audio/channel.h,
+// implemented in frontend.cpp); this header holds the pieces it is built from: the analysis
+// window, the transforms, the DC removal and the process-wide warped filter bank.
+// docs/audio-frontend.md describes every step.
+#pragma once
+#include <cstdint>
+
+namespace vlm {
+
+constexpr int kSampleRate = 11025;
+constexpr int kChunkSamples = 100;                // samples per chunk
+constexpr int kChunkBytes = 2 * kChunkSamples;    // bytes per chunk
+constexpr int kFrameSamples = 2 * kChunkSamples;  // samples per frame
+constexpr int kRawRingChunks = 1024;
+constexpr int kRawRingBytes = kRawRingChunks * kChunkBytes;  // 204800
+constexpr int kWindowLength = 254;                // samples under the analysis window
+constexpr int kFftLength = 256;                   // real transform length
+constexpr int kSpectrumBins = 128;                // power spectrum bins 0..127 (bin 128 unused)
+constexpr int kFilterCount = 32;                  // filters of the warped bank
+constexpr int kCepstra = 15;                      // weighted cepstra c0..c14
+constexpr int kNeutralVtln = 58;                  // the warp bin of an unwarped bank
+constexpr int kFilterDestBase = 128;              // destination numbers 128..159 in the table
+constexpr int kDcClampLimit = 32764;              // corrected samples stay within +-32764
+
+// The normaliser's starting values (floating-point front end), features 0 to 16.
+extern const int32_t kInitialNormaliser[17];
+
+// The analysis window: W[k] = trunc(32767 * (4x(1-x))^(7/8) + 0.5), x = (k+1)/255, k = 0..253,
+// computed for k = 127..253 and mirrored, so that W[k] == W[253-k] exactly.
+class WelchWin {
+ public:
+  WelchWin();
+  int32_t w[kWindowLength];
+};
+// The process-wide window table.
+const WelchWin& welchWin();
+
+// In-place transforms on arrays addressed from index 1: pass the address one element before the
+// first value (data + 1 is the first value). n is a power of two (at least 2, 4 for realfft).
+//   fft:     n/2 complex values stored as n interleaved doubles (re, im, re, im, ...). sign 1:
+//            X[k] = sum x[j] exp(-2 pi i jk/(n/2)); sign -1: the same with exp(+...), unscaled.
+//   realfft: the transform of n real values (sign 1). Output: element 1 = real value of bin 0,
+//            element 2 = real value of bin n/2, elements 2k+1 and 2k+2 = real and imaginary part
+//            of bin k (1 <= k < n/2). sign -1 takes that packing back to n/2 times the reals.
+//   cosfft:  sign 1 replaces f[0..n-1] by G[k] = sum_{j=0}^{n-1} f[j] cos(pi j k / n); sign -1
+//            is its inverse up to a factor 2/n (applying it to G gives f * n/2).
+void fft(double* data, int n, int sign);
+void realfft(double* data, int n, int sign);
+void cosfft(double* data, int n, int sign);
+
+// Removes the DC offset from count samples in place, in time order. offset > 0: a sample at or
+// below offset - 32764 is replaced by the previous corrected sample (-32764 for the first), any
+// other becomes s - offset; offset < 0: a sample at or above offset + 32764 is replaced by the
+// previous corrected sample (+32764 for the first); offset 0 leaves the samples alone.
+void removeDcOffset(int16_t* samples, int count, int32_t offset);
+
+// The process-wide filter bank: (destination filter + 128, spectral bin, weight) triples, filter
+// by filter in bin order; every filter's weights add up to 512. Built for the neutral warp bin on
+// first use. *integers receives 3 x the number of triples. (The builder and the warp bin query
+// are WavChannel::melFilterBankWithVTLN and WavChannel::melFilterBankSecondEFormantBin.)
+const int* melFilterBankTable(int* integers);
+
+}  // namespace vlm

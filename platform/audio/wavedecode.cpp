@@ -1,0 +1,304 @@
+// Wave file loading for the file-backed input device and the sound player, sample conversions,
+// resampling with libsoxr, and the byte-stream cutter of the recording devices.
+#define VLM_UNIT "audiodev"
+#include <fcntl.h>
+#include <soxr.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "audio/wavefile.h"
+#include "platform/audio/audiodevice.h"
+#include "platform/audio/capture.h"
+
+namespace vlm {
+
+int isPlayableFormat(const WaveFormat* f) {
+  if (f == nullptr || f->formatTag != 1) return 0;
+  if (f->channels < 1 || f->channels > 2) return 0;
+  if (f->bitsPerSample != 8 && f->bitsPerSample != 16) return 0;
+  if (f->blockAlign != f->channels * f->bitsPerSample / 8) return 0;
+  return f->samplesPerSec >= 1000 && f->samplesPerSec <= 192000;
+}
+
+void CaptureWriter::write(const unsigned char* bytes, size_t n) {
+  while (n > 0) {
+    if (current == nullptr) {
+      current = fifo.takeFree();
+      fill = 0;
+      if (current == nullptr) return;  // overrun: the rest is lost
+    }
+    size_t take = kWaveInBufferBytes - fill;
+    if (take > n) take = n;
+    std::memcpy(current->data + fill, bytes, take);
+    fill += static_cast<unsigned>(take);
+    bytes += take;
+    n -= take;
+    if (fill == kWaveInBufferBytes) {
+      current->recorded = kWaveInBufferBytes;
+      fifo.putFilled(current);
+      current = nullptr;
+      fill = 0;
+    }
+  }
+}
+
+size_t CaptureWriter::writeNoDrop(const unsigned char* bytes, size_t n) {
+  size_t taken = 0;
+  while (n > 0) {
+    if (current == nullptr) {
+      if (fifo.freeCount() == 0) break;
+      current = fifo.takeFree();
+      fill = 0;
+      if (current == nullptr) break;
+    }
+    size_t take = kWaveInBufferBytes - fill;
+    if (take > n) take = n;
+    std::memcpy(current->data + fill, bytes, take);
+    fill += static_cast<unsigned>(take);
+    bytes += take;
+    n -= take;
+    taken += take;
+    if (fill == kWaveInBufferBytes) {
+      current->recorded = kWaveInBufferBytes;
+      fifo.putFilled(current);
+      current = nullptr;
+      fill = 0;
+    }
+  }
+  return taken;
+}
+
+unsigned char silenceByte(const WaveFormat& format) { return format.bitsPerSample == 8 ? 0x80 : 0; }
+
+void floatToFormat(const float* in, size_t count, const WaveFormat& format, unsigned char* out) {
+  const int channels = format.channels;
+  for (size_t i = 0; i < count; i++) {
+    float v = in[i];
+    if (!(v >= -2.0f && v <= 2.0f)) v = v > 0 ? 2.0f : v < 0 ? -2.0f : 0.0f;  // NaN and beyond: clipped
+    if (format.bitsPerSample == 8) {
+      long q = std::lrintf(v * 128.0f) + 128;
+      unsigned char b = static_cast<unsigned char>(q < 0 ? 0 : q > 255 ? 255 : q);
+      for (int c = 0; c < channels; c++) *out++ = b;
+    } else {
+      long q = std::lrintf(v * 32768.0f);
+      uint16_t s = static_cast<uint16_t>(static_cast<int16_t>(q < -32768 ? -32768 : q > 32767 ? 32767 : q));
+      for (int c = 0; c < channels; c++) {
+        *out++ = static_cast<unsigned char>(s);
+        *out++ = static_cast<unsigned char>(s >> 8);
+      }
+    }
+  }
+}
+
+void formatToFloat(const unsigned char* in, size_t frames, const WaveFormat& format, float* out) {
+  size_t n = frames * format.channels;
+  for (size_t i = 0; i < n; i++) {
+    if (format.bitsPerSample == 8) {
+      out[i] = (static_cast<int>(in[i]) - 128) / 128.0f;
+    } else {
+      int16_t s = static_cast<int16_t>(static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8)));
+      out[i] = s / 32768.0f;
+    }
+  }
+}
+
+float* resampleMono(const float* in, uint32_t count, uint32_t rateIn, uint32_t rateOut, uint32_t* countOut) {
+  *countOut = 0;
+  if (rateIn == 0 || rateOut == 0) return nullptr;
+  if (rateIn == rateOut || count == 0) {
+    float* copy = new (std::nothrow) float[count > 0 ? count : 1];
+    if (copy == nullptr) return nullptr;
+    if (count > 0) std::memcpy(copy, in, sizeof(float) * count);
+    *countOut = count;
+    return copy;
+  }
+  size_t capacity = static_cast<size_t>(std::ceil(static_cast<double>(count) * rateOut / rateIn)) + 16;
+  float* out = new (std::nothrow) float[capacity];
+  if (out == nullptr) return nullptr;
+  soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+  soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+  size_t done = 0;
+  soxr_error_t error = soxr_oneshot(rateIn, rateOut, 1, in, count, nullptr, out, capacity, &done, &io, &quality, nullptr);
+  if (error != nullptr) {
+    delete[] out;
+    return nullptr;
+  }
+  *countOut = static_cast<uint32_t>(done);
+  return out;
+}
+
+namespace {
+
+uint32_t le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+void setError(char* error, int room, const char* text) {
+  if (error != nullptr && room > 0) std::snprintf(error, static_cast<size_t>(room), "%s", text);
+}
+
+bool readWholeFile(const char* path, std::vector<unsigned char>& bytes) {
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > (1ll << 31)) {
+    ::close(fd);
+    return false;
+  }
+  bytes.resize(static_cast<size_t>(info.st_size));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t r = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  ::close(fd);
+  bytes.resize(got);
+  return true;
+}
+
+// Decodes interleaved PCM or float samples, mixing the channels to mono.
+bool decodeFrames(const unsigned char* p, size_t frames, int channels, int bits, bool isFloat, float* out) {
+  const int bytesPer = bits / 8;
+  for (size_t f = 0; f < frames; f++) {
+    float sum = 0;
+    for (int c = 0; c < channels; c++) {
+      const unsigned char* s = p + (f * static_cast<size_t>(channels) + static_cast<size_t>(c)) * bytesPer;
+      float v = 0;
+      if (isFloat) {
+        uint32_t u = le32(s);
+        std::memcpy(&v, &u, sizeof v);
+        if (!std::isfinite(v)) v = 0;
+      } else if (bits == 8) {
+        v = (static_cast<int>(s[0]) - 128) / 128.0f;
+      } else if (bits == 16) {
+        v = static_cast<int16_t>(le16(s)) / 32768.0f;
+      } else if (bits == 24) {
+        int32_t x = static_cast<int32_t>(static_cast<uint32_t>(s[0]) << 8 | static_cast<uint32_t>(s[1]) << 16 |
+                                         static_cast<uint32_t>(s[2]) << 24);
+        v = static_cast<float>(x / 2147483648.0);
+      } else if (bits == 32) {
+        v = static_cast<float>(static_cast<int32_t>(le32(s)) / 2147483648.0);
+      } else {
+        return false;
+      }
+      sum += v;
+    }
+    out[f] = sum / static_cast<float>(channels);
+  }
+  return true;
+}
+
+int loadRiff(const std::vector<unsigned char>& bytes, LoadedWave* wave, char* error, int room) {
+  const size_t size = bytes.size();
+  const unsigned char* b = bytes.data();
+  bool haveFormat = false;
+  int tag = 0, channels = 0, bits = 0, align = 0;
+  uint32_t rate = 0;
+  size_t offset = 12;
+  while (offset + 8 <= size) {
+    uint32_t chunkSize = le32(b + offset + 4);
+    size_t body = offset + 8;
+    size_t available = size - body;
+    if (std::memcmp(b + offset, "fmt ", 4) == 0) {
+      if (chunkSize < 16 || available < 16) {
+        setError(error, room, "format block too short");
+        return 0;
+      }
+      tag = le16(b + body);
+      channels = le16(b + body + 2);
+      rate = le32(b + body + 4);
+      align = le16(b + body + 12);
+      bits = le16(b + body + 14);
+      if (tag == 0xFFFE && chunkSize >= 40 && available >= 40) tag = le16(b + body + 24);  // extensible
+      haveFormat = true;
+    } else if (std::memcmp(b + offset, "data", 4) == 0) {
+      if (!haveFormat) {
+        setError(error, room, "data chunk before the format block");
+        return 0;
+      }
+      bool isFloat = tag == 3;
+      if ((tag != 1 && tag != 3) || channels < 1 || channels > 32 || rate < 1000 || rate > 768000 ||
+          (isFloat && bits != 32) || (!isFloat && bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+          align != channels * bits / 8) {
+        setError(error, room, "unsupported sample format (PCM 8/16/24/32-bit or 32-bit float only)");
+        return 0;
+      }
+      size_t dataBytes = chunkSize < available ? chunkSize : available;  // a cut file: what is there
+      size_t frames = dataBytes / static_cast<size_t>(align);
+      wave->samples = new (std::nothrow) float[frames > 0 ? frames : 1];
+      if (wave->samples == nullptr) {
+        setError(error, room, "out of memory");
+        return 0;
+      }
+      decodeFrames(b + body, frames, channels, bits, isFloat, wave->samples);
+      wave->count = static_cast<uint32_t>(frames);
+      wave->rate = rate;
+      return 1;
+    }
+    // Chunks are padded to an even length.
+    size_t next = body + static_cast<size_t>(chunkSize) + (chunkSize & 1u);
+    if (next <= offset || next > size) break;
+    offset = next;
+  }
+  setError(error, room, haveFormat ? "no data chunk" : "no format block");
+  return 0;
+}
+
+int loadNist(const std::vector<unsigned char>& bytes, LoadedWave* wave, char* error, int room) {
+  const char* header = reinterpret_cast<const char*>(bytes.data());
+  const char* end = header + kNistHeaderBytes;
+  int32_t rate = 11025, sampleBytes = 2, channels = 1;
+  getNistHeaderPar(header, end, "sample_rate", 'i', &rate, sizeof rate);
+  getNistHeaderPar(header, end, "sample_n_bytes", 'i', &sampleBytes, sizeof sampleBytes);
+  getNistHeaderPar(header, end, "channel_count", 'i', &channels, sizeof channels);
+  char coding[32] = "";
+  if (getNistHeaderPar(header, end, "sample_coding", 's', coding, sizeof coding) && std::strncmp(coding, "pcm", 3) != 0) {
+    setError(error, room, "unsupported NIST sample coding");
+    return 0;
+  }
+  if (sampleBytes != 2 || channels < 1 || channels > 32 || rate < 1000 || rate > 768000) {
+    setError(error, room, "unsupported NIST sample format (16-bit PCM only)");
+    return 0;
+  }
+  size_t frames = (bytes.size() - kNistHeaderBytes) / (2 * static_cast<size_t>(channels));
+  wave->samples = new (std::nothrow) float[frames > 0 ? frames : 1];
+  if (wave->samples == nullptr) {
+    setError(error, room, "out of memory");
+    return 0;
+  }
+  decodeFrames(bytes.data() + kNistHeaderBytes, frames, channels, 16, false, wave->samples);
+  wave->count = static_cast<uint32_t>(frames);
+  wave->rate = static_cast<uint32_t>(rate);
+  return 1;
+}
+
+}  // namespace
+
+int loadWaveFile(const char* path, LoadedWave* wave, char* error, int room) {
+  delete[] wave->samples;
+  wave->samples = nullptr;
+  wave->count = 0;
+  wave->rate = 0;
+  std::vector<unsigned char> bytes;
+  if (path == nullptr || !readWholeFile(path, bytes)) {
+    setError(error, room, "cannot read the file");
+    return 0;
+  }
+  if (bytes.size() >= static_cast<size_t>(kNistHeaderBytes) && std::memcmp(bytes.data(), kNistMagic, 16) == 0)
+    return loadNist(bytes, wave, error, room);
+  if (bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(bytes.data() + 8, "WAVE", 4) == 0)
+    return loadRiff(bytes, wave, error, room);
+  setError(error, room, "not a RIFF WAVE or NIST file");
+  return 0;
+}
+
+}  // namespace vlm
