@@ -5,7 +5,7 @@
 // owning AllocatedMemoryBlock, followed by the payload; every payload is 16-byte aligned. A
 // chunk goes back to the system the moment its last item comes back. Requests above the largest
 // class go straight to the system allocator behind a header that carries a marker instead of a
-// block. One mutex guards the pool, since the audio thread and toolkit helper threads allocate
+// block. One spinlock guards the pool, since the audio thread and toolkit helper threads allocate
 // too. See docs/foundation-memory.md for the layout and the resulting counts.
 #define VLM_UNIT "new"
 #include <cstdlib>

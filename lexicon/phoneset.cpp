@@ -164,4 +164,27 @@ char* readableToPron(const char* text, char* out, int room) {
   return o;
 }
 
+namespace {
+
+// Context classes of the phones as neighbours, indexed by inventory position. The 13 classes are
+// the phones ".Eew@lnrsjbpk" (silence, front vowels, mid vowels, rounded/back, central, laterals,
+// nasals, rhotics, fricatives, palato-alveolars, voiced stops, voiceless stops, velars). A
+// diphthong affects the phone after it by its end and the phone before it by its start, so its
+// class as a left neighbour can differ from its class as a right neighbour.
+//                                      .  E  e  w  @  l  n  r  s  j  b  p  k  K  A  a  Y  c  i  :  O  o  0  U  u  8  ?  L  m  M  N  ~  P  R  z  S  C  Z  t  +  T  D  d  v  f  g  h  y
+constexpr signed char kLeftClass[48] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 12, 1, 2, 1, 4, 1, 4, 3, 4, 3, 3, 4, 3, 3, 5, 6, 6, 6, 6, 7, 7, 8, 9, 9, 9, 11, 11, 8, 8, 10, 8, 8, 12, 8, 1};
+constexpr signed char kRightClass[48] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 12, 2, 2, 1, 4, 1, 4, 3, 4, 3, 3, 4, 3, 4, 5, 6, 6, 6, 6, 7, 7, 8, 9, 9, 9, 11, 11, 8, 8, 10, 8, 8, 12, 8, 1};
+
+}  // namespace
+
+int phoneLeftClass(int phone) {
+  int i = phoneIndex(phone);
+  return i < 0 ? -1 : kLeftClass[i];
+}
+
+int phoneRightClass(int phone) {
+  int i = phoneIndex(phone);
+  return i < 0 ? -1 : kRightClass[i];
+}
+
 }  // namespace vlm

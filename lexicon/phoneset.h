@@ -32,6 +32,16 @@ inline int isPhone(int c) { return kPhoneGroupCount[static_cast<unsigned char>(c
 // The phone's position in the inventory (0..47), or -1.
 int phoneIndex(int c);
 
+// The context class (0..12; 0 is silence) of a phone seen as the left neighbour of the next
+// phone and as the right neighbour of the phone before it; -1 for a byte that is not a phone.
+// The 13 classes are named by the phones ".Eew@lnrsjbpk"; every other phone takes the class of
+// the representative it resembles most at the side that touches its neighbour.
+int phoneLeftClass(int phone);
+int phoneRightClass(int phone);
+// The number of states of a phone (its pel groups: 1, 2 or 3), 0 for a non-phone, and its base pel.
+inline int phoneStateCount(int phone) { return kPhoneGroupCount[static_cast<unsigned char>(phone)]; }
+inline int phoneBasePel(int phone) { return kPhoneFirstPel[static_cast<unsigned char>(phone)]; }
+
 // 1 when pron is non-empty, made of phones only, and neither begins nor ends with silence.
 int isValidPron(const char* pron);
 

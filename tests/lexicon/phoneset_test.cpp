@@ -108,4 +108,27 @@ TEST(PhoneSet, ReadableSpellingKeepsToTheRoom) {
   EXPECT_EQ(guard[0], 'x');
 }
 
+// Every phone has a context class on both sides; the 13 class phones stand for themselves, and a
+// state count and base pel that agree with the pel numbering.
+TEST(PhoneSet, ContextClassesAndStates) {
+  const char* classPhones = ".Eew@lnrsjbpk";
+  for (int k = 0; k < 13; k++) {
+    EXPECT_EQ(phoneLeftClass(classPhones[k]), k) << classPhones[k];
+    EXPECT_EQ(phoneRightClass(classPhones[k]), k) << classPhones[k];
+  }
+  for (const char* p = kPhoneInventory; *p; p++) {
+    EXPECT_GE(phoneLeftClass(*p), *p == '.' ? 0 : 1) << *p;  // only silence is class 0
+    EXPECT_LE(phoneLeftClass(*p), 12) << *p;
+    EXPECT_GE(phoneRightClass(*p), *p == '.' ? 0 : 1) << *p;
+    EXPECT_LE(phoneRightClass(*p), 12) << *p;
+  }
+  EXPECT_EQ(phoneLeftClass('x'), -1);
+  EXPECT_EQ(phoneRightClass(' '), -1);
+  EXPECT_EQ(phoneStateCount('.'), 1);
+  EXPECT_EQ(phoneStateCount('A'), 3);
+  EXPECT_EQ(phoneStateCount('t'), 2);
+  EXPECT_EQ(phoneStateCount('x'), 0);
+  EXPECT_EQ(phoneBasePel('y'), 1352);
+}
+
 }  // namespace
