@@ -1,0 +1,79 @@
+// jsgf2rul GRAMMAR.gram --voc FILE [--voc FILE...] > OUT.rul
+//
+// Converts a JSGF grammar into .rul text on standard output. Messages, the public rules and the
+// words missing from the dictionaries go to standard error. Exit status: 0 when the grammar
+// converted cleanly, 1 when it had errors or missing words (the text is still written, with the
+// missing words as they stand), 2 when the command line or a file could not be used.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "grammar/jsgf.h"
+#include "grammar/ruledict.h"
+#include "lexicon/worddict.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr, "usage: jsgf2rul GRAMMAR.gram --voc FILE [--voc FILE...] > OUT.rul\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* grammarPath = nullptr;
+  std::vector<const char*> vocs;
+  for (int i = 1; i < argc; i++) {
+    if (std::strcmp(argv[i], "--voc") == 0 && i + 1 < argc) {
+      vocs.push_back(argv[++i]);
+    } else if (std::strncmp(argv[i], "--voc=", 6) == 0) {
+      vocs.push_back(argv[i] + 6);
+    } else if (argv[i][0] == '-' && argv[i][1] != 0) {
+      return usage();
+    } else if (grammarPath == nullptr) {
+      grammarPath = argv[i];
+    } else {
+      return usage();
+    }
+  }
+  if (grammarPath == nullptr || vocs.empty()) return usage();
+
+  std::ifstream in(grammarPath, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "jsgf2rul: cannot read %s\n", grammarPath);
+    return 2;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+
+  vlm::WordDictionary words(400000);
+  for (const char* voc : vocs) {
+    if (!words.readFile(voc)) {
+      std::fprintf(stderr, "jsgf2rul: cannot read %s\n", voc);
+      return 2;
+    }
+  }
+
+  vlm::JsgfConversion result;
+  const std::string grammar = text.str();
+  int ok = vlm::convertJsgf(grammar.c_str(), &words, &result, grammarPath);
+  for (const std::string& m : result.messages) std::fprintf(stderr, "%s\n", m.c_str());
+  std::fprintf(stderr, "public rules:");
+  for (const std::string& r : result.publicRules) std::fprintf(stderr, " %s", r.c_str());
+  std::fprintf(stderr, "\n");
+  if (!result.missingWords.empty()) {
+    std::fprintf(stderr, "words not in the dictionary (%zu):", result.missingWords.size());
+    for (const std::string& w : result.missingWords) std::fprintf(stderr, " %s", w.c_str());
+    std::fprintf(stderr, "\n");
+  }
+  std::fwrite(result.rul.data(), 1, result.rul.size(), stdout);
+  if (std::fflush(stdout) != 0) return 2;
+  return ok ? 0 : 1;
+}
