@@ -1,0 +1,750 @@
+// The recognition search: set-up, the frame loop (word ends, phone loop, thresholds,
+// out-of-vocabulary element, inner, start and null states, initial silence, compaction), the final
+// word ends and the n-best extraction.
+#define VLM_UNIT "recog"
+#include "search/recognizer.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <utility>
+#include <cstring>
+
+#include "audio/utterance.h"
+#include "foundation/copystr.h"
+#include "foundation/log.h"
+#include "foundation/stdiox.h"
+#include "grammar/ruledict.h"
+#include "lexicon/phoneset.h"
+#include "lexicon/worddict.h"
+#include "models/user.h"
+#include "search/result.h"
+#include "search/searchtypes.h"
+
+namespace vlm {
+
+int pruneThresh = 240;
+int wordEndBeam = 230;
+int loopBeam = 20;
+int loopExitBeam = 15;
+int loopTransitionPenalty = 10;
+int longStayPenalty = 9;
+long maxMemoryAlloced = 3145728;
+long maxTickCount = 0;
+
+int setPruneThresh(int value) {
+  const int old = pruneThresh;
+  pruneThresh = value;
+  return old;
+}
+int setWordEndBeam(int value) {
+  const int old = wordEndBeam;
+  wordEndBeam = value;
+  return old;
+}
+long setMaxMemoryAlloced(long bytes) {
+  const long old = maxMemoryAlloced;
+  maxMemoryAlloced = bytes;
+  return old;
+}
+long setMaxTickCount(long milliseconds) {
+  const long old = maxTickCount;
+  maxTickCount = milliseconds < 0 ? 0 : milliseconds;
+  return old;
+}
+
+namespace {
+
+struct SuccessorPair {
+  WordNode* successor;
+  WordNode* predecessor;
+};
+
+// The working sets of the search, created on the first search and kept for the process.
+struct Search {
+  ActiveWordsHS activeWords;
+  FrameHistoryAC histories;
+  ResultHistory seeder{&activeWords, &histories};
+
+  OC<WordNode> startLists[2] = {OC<WordNode>(256, 256), OC<WordNode>(256, 256)};
+  OC<WordNode> innerLists[2] = {OC<WordNode>(1024, 1024), OC<WordNode>(1024, 1024)};
+  OC<WordNode>* startCurList = &startLists[0];
+  OC<WordNode>* startNextList = &startLists[1];
+  OC<WordNode>* innerCurList = &innerLists[0];
+  OC<WordNode>* innerNextList = &innerLists[1];
+  OC<WordNode> nullStates{64, 64};
+  AC<SuccessorPair> pairs{1024, 1024};
+  OC<WordNode> wordEnds{250, 250};
+  OC<WordNode> sortedEnds{250, 250};
+  OC<OutOfVocabularyElement> oovCur{16, 16}, oovNext{16, 16};
+  EowHeapPq eow{cmpEowWordNode, 260, 260};
+
+  // per-frame pel score cache: valid where stamp equals the frame's stamp
+  int pelScores[kPelCount];
+  unsigned pelStamp[kPelCount];
+  unsigned stamp = 0;
+  const Frame* frame = nullptr;
+
+  // frame state
+  int frameIndex = 0;
+  int best = kNoScore;
+  int bestPel = 0;
+  int prevBest = 0;
+  int prevBestPel = 0;
+  int loopBest = 0;
+  int prevLoopBest = 0;
+  int exitScore = kNoScore;
+  int initialSilence = 0;
+  int wordEndThreshold = 0;
+  int pruneThreshold = 0;
+
+  WordDictionary* words = nullptr;
+  RuleDictionary* rules = nullptr;
+
+  std::size_t arenaBytes() const { return activeWords.arenaBytes() + histories.arenaBytes(); }
+
+  int pelScore(int pel) {
+    if (pelStamp[pel] != stamp) {
+      pelStamp[pel] = stamp;
+      pelScores[pel] = User::pelScorePrim(static_cast<short>(pel), frame);
+    }
+    return pelScores[pel];
+  }
+
+  void newFrameCache(const Frame* f) {
+    frame = f;
+    if (++stamp == 0) {  // wrapped: forget every stamp
+      std::memset(pelStamp, 0, sizeof pelStamp);
+      stamp = 1;
+    }
+  }
+
+  void addAcoustic(WordNode* s) {
+    if (s->pel == 0) {
+      s->score += pelScore(0);
+      return;
+    }
+    s->score += pelScore(s->pel) + (s->stay >= 3 ? longStayPenalty : 0);
+    if (s->stay < 255) s->stay++;
+  }
+
+  // Offers the state's path to its successors. viaPairs: newly entered successors are recorded
+  // as (successor, predecessor) pairs for compaction; otherwise they go straight to the next
+  // inner-state list. Null states always go to the null-state list.
+  void enterSuccessors(WordNode* s, bool viaPairs) {
+    for (int i = s->successorCount - 1; i >= 0; i--) {
+      WordNode* x = &s->successors[i];
+      const int candidate = s->score + x->penalty;
+      if (candidate >= pruneThreshold) continue;
+      if (!x->active) {
+        x->active = 1;
+        x->score = candidate;
+        x->stay = 0;
+        x->history = s->history;
+        if (x->pel == kNullPel)
+          nullStates.add(x);
+        else if (viaPairs)
+          pairs.add(SuccessorPair{x, s});
+        else
+          (*innerNextList).add(x);
+      } else if (candidate < x->score) {
+        x->score = candidate;
+        x->stay = 0;
+        x->history = s->history;
+      }
+    }
+  }
+
+  // Enters a start state with a candidate score from history h; a new one joins list.
+  static void enterStart(WordNode* st, int candidate, History* h, OC<WordNode>& list) {
+    if (!st->active) {
+      st->active = 1;
+      st->score = candidate;
+      st->stay = 0;
+      st->history = h;
+      list.add(st);
+    } else if (candidate < st->score) {
+      st->score = candidate;
+      st->stay = 0;
+      st->history = h;
+    }
+  }
+
+  void enterOov(OutOfVocabularyElement* el, int candidate, History* h, int loopReference) {
+    WordNode* st = &el->state;
+    if (!st->active) {
+      st->active = 1;
+      st->score = candidate;
+      st->stay = 0;
+      st->history = h;
+      el->relativeScore = candidate - loopReference;
+      oovCur.add(el);
+    } else if (candidate < st->score) {
+      st->score = candidate;
+      st->stay = 0;
+      st->history = h;
+      el->relativeScore = candidate - loopReference;
+    }
+  }
+
+  void deactivateAll() {
+    for (int i = 0; i < (*innerCurList).count(); i++) (*innerCurList)[i]->active = 0;
+    for (int i = 0; i < (*innerNextList).count(); i++) (*innerNextList)[i]->active = 0;
+    for (int i = 0; i < (*startCurList).count(); i++) (*startCurList)[i]->active = 0;
+    for (int i = 0; i < (*startNextList).count(); i++) (*startNextList)[i]->active = 0;
+    for (int i = 0; i < nullStates.count(); i++) nullStates[i]->active = 0;
+    for (int i = 0; i < pairs.count(); i++) pairs[i].successor->active = 0;
+    for (int i = 0; i < oovCur.count(); i++) oovCur[i]->state.active = 0;
+    for (int i = 0; i < oovNext.count(); i++) oovNext[i]->state.active = 0;
+    (*innerCurList).removeAll();
+    (*innerNextList).removeAll();
+    (*startCurList).removeAll();
+    (*startNextList).removeAll();
+    nullStates.removeAll();
+    pairs.removeAll();
+    oovCur.removeAll();
+    oovNext.removeAll();
+  }
+
+  void emptyAll() {
+    deactivateAll();
+    wordEnds.removeAll();
+    sortedEnds.removeAll();
+    eow.clear();
+    activeWords.empty();
+    histories.empty();
+  }
+
+  // Sorts the word-end list into sortedEnds (grouped by history group and word, best first).
+  void sortWordEnds(bool silenceOnly) {
+    sortedEnds.removeAll();
+    eow.clear();
+    for (int i = 0; i < wordEnds.count(); i++) {
+      WordNode* e = wordEnds[i];
+      if (e->history == nullptr || e->terminals == nullptr) continue;
+      if (silenceOnly && e->pel != 0) continue;
+      eow.push(e);
+    }
+    while (WordNode* e = eow.pop()) sortedEnds.add(e);
+    wordEnds.removeAll();
+  }
+
+  // e's score as if its path had come from history h of its group.
+  static int entryScore(const WordNode* e, const History* h, int G, const History* Gh, int d) {
+    if (e->history == h) return e->score;
+    if (e->history == Gh) return e->score + d;
+    return e->score + d - (e->history->topScore() - G);
+  }
+
+  void wordEndsOfPreviousFrame();
+  void processRun(int from, int to);
+  void phoneLoop();
+  void initialSilenceStep(AwLink* root);
+  void compaction();
+};
+
+Search* search = nullptr;
+std::size_t peakBytes = 0;
+std::size_t peakUsedBytes = 0;
+
+void Search::wordEndsOfPreviousFrame() {
+  sortWordEnds(false);
+  int i = 0;
+  while (i < sortedEnds.count()) {
+    WordNode* first = sortedEnds[i];
+    int j = i + 1;
+    while (j < sortedEnds.count() && sortedEnds[j]->history->group == first->history->group &&
+           sortedEnds[j]->terminals->node == first->terminals->node)
+      j++;
+    processRun(i, j);
+    i = j;
+  }
+}
+
+void Search::processRun(int from, int to) {
+  WordNode* first = sortedEnds[from];
+  HistoryGroup* group = first->history->group;
+  const int G = group->best == kNoScore ? group->updateBest() : group->best;
+  const History* Gh = group->bestHistory;
+  FSGNode* W = first->terminals->node;
+  HistoryHS* previous = histories.lastFrame();
+
+  for (int hi = group->histories.count() - 1; hi >= 0; hi--) {
+    History* h = group->histories[hi];
+    ReturnTree* R = h->returnTree;
+    FSGNode* N = h->node ? h->node->next : nullptr;
+    if (W && h->node && h->node->type == eWordTreeNode) {
+      // the word came out of a tree with a continuation rule: return after the tree
+      R = histories.returnTrees.makeReturnTree(N, R, histories.arena);
+      if (R == nullptr) continue;
+      N = W;
+    }
+    // a history no path ended in (created for a start that did not happen) carries nothing
+    if (N == nullptr || h->topScore() == kNoScore) continue;
+    const int d = h->topScore() - G;
+    AwLink* link = seeder.startList(words, rules, N, R);
+    if (link == nullptr || link->count == 0) continue;
+    int lastWord = -1;
+    History* lastTarget = nullptr;
+    LawReturn* entries = link->entries();
+    for (int k = from; k < to; k++) {
+      WordNode* e = sortedEnds[k];
+      const bool silent = e->pel == 0;
+      const int entry = entryScore(e, h, G, Gh, d);
+      if (e->terminals->word != lastWord) {
+        lastWord = e->terminals->word;
+        lastTarget = nullptr;
+      }
+      auto pushEndings = [&](History* H) {
+        if (H == nullptr || H == lastTarget) return;
+        lastTarget = H;
+        for (NodeTerminal* t = e->terminals; t; t = t->next)
+          if (WordEnding* we = histories.newWordEnding(t->word, entry + t->penalty, h)) H->endings.push(we);
+      };
+      const int exitPenalty = e->terminals->penalty;
+      for (int si = link->count - 1; si >= 0; si--) {
+        const LawReturn& s = entries[si];
+        int created;
+        switch (s.kind) {
+          case eLawLinearWord: {
+            auto* law = static_cast<LinearActiveWord*>(s.target);
+            if (!silent && e->contextClass != law->terminal.firstRightClass) break;
+            History* H = histories.getHistory(previous, law->terminal.node, s.returnTree, frameIndex, &created);
+            if (H == nullptr) break;
+            pushEndings(H);
+            WordNode* st = law->startState(silent ? 0 : e->terminals->lastLeftClass);
+            enterStart(st, entry + exitPenalty + st->penalty, H, (*startCurList));
+            break;
+          }
+          case eLawWordTree: {
+            auto* tree = static_cast<WordTree*>(s.target);
+            const int b = silent ? -1 : e->terminals->lastLeftClass * kContextClassCount + e->contextClass;
+            bool any = false;
+            if (silent) {
+              for (int k = 0; k < kContextClassCount && !any; k++) any = tree->bucket(k).count > 0;
+            } else {
+              any = b >= 0 && b < kWordTreeBuckets && tree->bucket(b).count > 0;
+            }
+            if (!any) break;
+            History* H = histories.getHistory(previous, tree->owner(), s.returnTree, frameIndex, &created);
+            if (H == nullptr) break;
+            auto enterBucket = [&](int b) {
+              const WordTreeStartNodes& bucket = tree->bucket(b);
+              for (int n = 0; n < bucket.count; n++) {
+                WordNode* st = &bucket.states[n];
+                enterStart(st, entry + exitPenalty + st->penalty, H, (*startCurList));
+              }
+            };
+            pushEndings(H);
+            if (silent) {
+              for (int k = 0; k < kContextClassCount; k++) enterBucket(k);
+            } else {
+              enterBucket(b);
+            }
+            break;
+          }
+          case eLawOutOfVocabulary: {
+            auto* el = static_cast<OutOfVocabularyElement*>(s.target);
+            History* H = histories.getHistory(previous, el->node, s.returnTree, frameIndex, &created);
+            if (H == nullptr) break;
+            pushEndings(H);
+            enterOov(el, entry + loopTransitionPenalty + exitPenalty, H, loopBest);
+            break;
+          }
+          default:
+            VLM_ASSERT(1 == 0, "1 == 0");
+            break;
+        }
+      }
+    }
+  }
+}
+
+void Search::phoneLoop() {
+  GenericPelStatics& loop = GenericPelStatics::instance();
+  GenPel* pels = loop.pels;
+  auto give = [](GenPel& p, int score) {
+    if (!p.active) {
+      p.active = 1;
+      p.score = score;
+    } else if (score < p.score) {
+      p.score = score;
+    }
+  };
+  if (exitScore < kNoScore) {
+    give(pels[0], exitScore);
+    const int entry = exitScore + loopTransitionPenalty;
+    for (int i = 0; i < loop.startList.count(); i++) give(*loop.startList[i], entry);
+  }
+  prevLoopBest = loopBest;
+  loopBest = kNoScore;
+  const User* u = User::usr;
+  for (int i = 0; i < kPelGroupCount; i++) {
+    GenPel& p = pels[i];
+    if (!p.active) continue;
+    p.score += (User::rudePelScore(u->genericModels[p.genericPel], frame->features) + 504) >> 4;
+    if (p.score < loopBest) loopBest = p.score;
+  }
+  exitScore = kNoScore;
+  for (int i = kPelGroupCount - 1; i >= 0; i--) {
+    GenPel& p = pels[i];
+    if (!p.active) continue;
+    if (p.score >= loopBest + loopBeam) {
+      p.active = 0;
+      p.score = kNoScore;
+    } else if (p.exit) {
+      if (p.score < exitScore) exitScore = p.score;
+    } else if (i + 1 < kPelGroupCount) {
+      give(pels[i + 1], p.score + loopTransitionPenalty);
+    }
+  }
+  if (loopBest + loopExitBeam < exitScore) exitScore = kNoScore;
+}
+
+void Search::initialSilenceStep(AwLink* root) {
+  initialSilence += pelScore(0);
+  if (initialSilence > pruneThreshold) {
+    initialSilence = kNoScore;
+    return;
+  }
+  if (initialSilence < best) {
+    best = initialSilence;
+    bestPel = 0;
+  }
+  WordEnding* silence = histories.newWordEnding(SILENCE_ID, initialSilence, nullptr);
+  HistoryHS* set = histories.lastFrame();
+  LawReturn* entries = root->entries();
+  for (int i = root->count - 1; i >= 0; i--) {
+    const LawReturn& s = entries[i];
+    FSGNode* node = nullptr;
+    switch (s.kind) {
+      case eLawLinearWord: node = static_cast<LinearActiveWord*>(s.target)->terminal.node; break;
+      case eLawWordTree: node = static_cast<WordTree*>(s.target)->owner(); break;
+      case eLawOutOfVocabulary: node = static_cast<OutOfVocabularyElement*>(s.target)->node; break;
+      default: VLM_ASSERT(1 == 0, "1 == 0"); continue;
+    }
+    int created;
+    History* H = histories.getHistory(set, node, s.returnTree, frameIndex, &created);
+    if (H == nullptr) continue;
+    // The silence ending goes into the history once per frame, also when a word ending of this
+    // frame created the history first: otherwise a path from the initial silence would be traced
+    // back through that word.
+    if (!H->silencePushed && silence) {
+      H->endings.push(silence);
+      H->silencePushed = 1;
+    }
+    switch (s.kind) {
+      case eLawLinearWord: {
+        WordNode* st = static_cast<LinearActiveWord*>(s.target)->startState(0);
+        const int candidate = initialSilence + st->penalty;
+        if (candidate < pruneThreshold) enterStart(st, candidate, H, (*startNextList));
+        break;
+      }
+      case eLawWordTree: {
+        auto* tree = static_cast<WordTree*>(s.target);
+        for (int b = 0; b < kContextClassCount; b++) {
+          const WordTreeStartNodes& bucket = tree->bucket(b);
+          for (int n = 0; n < bucket.count; n++) {
+            WordNode* st = &bucket.states[n];
+            const int candidate = initialSilence + st->penalty;
+            if (candidate < pruneThreshold) enterStart(st, candidate, H, (*startNextList));
+          }
+        }
+        break;
+      }
+      case eLawOutOfVocabulary: {
+        const int candidate = initialSilence + loopTransitionPenalty;
+        if (candidate < pruneThreshold)
+          enterOov(static_cast<OutOfVocabularyElement*>(s.target), candidate, H, loopBest);
+        break;
+      }
+    }
+  }
+}
+
+void Search::compaction() {
+  int p = pairs.count() - 1;
+  for (int i = 0; i < (*innerCurList).count(); i++) {
+    WordNode* s = (*innerCurList)[i];
+    if (s->score < pruneThreshold)
+      (*innerNextList).add(s);
+    else
+      s->active = 0;
+    while (p >= 0 && pairs[p].predecessor == s) {
+      (*innerNextList).add(pairs[p].successor);
+      p--;
+    }
+  }
+  // pairs of predecessors not on the list (none expected) keep their successors alive too
+  while (p >= 0) (*innerNextList).add(pairs[p--].successor);
+  pairs.removeAll();
+  for (int i = 0; i < (*startCurList).count(); i++) {
+    WordNode* s = (*startCurList)[i];
+    if (s->score < pruneThreshold)
+      (*startNextList).add(s);
+    else
+      s->active = 0;
+  }
+  // swap both lists
+  std::swap(innerCurList, innerNextList);
+  std::swap(startCurList, startNextList);
+  innerNextList->removeAll();
+  startNextList->removeAll();
+  prevBest = best;
+  prevBestPel = bestPel;
+}
+
+const char* abortMessage(int code, char* buffer, int room) {
+  switch (code) {
+    case eUttTooLong: sPrint(buffer, room, "Utt too long %d", maxFramesInUtt); break;
+    case eTimeTooLong: sPrint(buffer, room, "Time too long %d, aborting", static_cast<int>(maxTickCount)); break;
+    case eTooMuchMemory: sPrint(buffer, room, "Too much memory %d, aborting", static_cast<int>(maxMemoryAlloced)); break;
+    default: copyString(buffer, "Overflow or primitive channel error, aborting", room); break;
+  }
+  return buffer;
+}
+
+}  // namespace
+
+std::size_t Recognizer::peakArenaBytes() { return peakBytes; }
+std::size_t Recognizer::peakArenaUsedBytes() { return peakUsedBytes; }
+void Recognizer::resetPeakArenaBytes() {
+  peakBytes = 0;
+  peakUsedBytes = 0;
+}
+std::size_t Recognizer::arenaBytes() { return search ? search->arenaBytes() : 0; }
+
+int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
+  abortCode = eRecognizeOk;
+  framesSearched = 0;
+  if (utt == nullptr) return 0;
+  installResultHooks();
+  if (utt->result == nullptr)
+    utt->result = new RecogResult(wordDictionary);
+  else
+    utt->result->removeAll();
+  utt->result->wordDictionary = wordDictionary;
+  RecogResult* result = utt->result;
+
+  if (user) User::usr = user;
+  if (User::usr == nullptr) {
+    logError("recognize: no speaker models");
+    return 0;
+  }
+  if (search == nullptr) search = new Search;
+  Search& S = *search;
+  S.emptyAll();
+  S.words = wordDictionary;
+  S.rules = ruleDictionary;
+  S.histories.words = wordDictionary;
+  S.histories.rules = ruleDictionary;
+  S.histories.hypos->rules = ruleDictionary;
+  GenPel::reInit();
+
+  // the start list of the utterance: every given rule, from the last
+  LawReturnAc rootList(32, 32);
+  for (int i = ruleCount - 1; i >= 0; i--) {
+    RuleData* rd = ruleDictionary ? ruleDictionary->ruleAt(ruleList[i]) : nullptr;
+    if (rd == nullptr) {
+      logError("recognize: no such rule");
+      continue;
+    }
+    S.seeder.getSeedLAWs(&rootList, wordDictionary, ruleDictionary, &rd->root, nullptr);
+  }
+  if (rootList.count() == 0) return 0;
+  AwLink* root = S.activeWords.newAwLink(nullptr, nullptr, rootList);
+  if (root == nullptr) return 0;
+
+  S.frameIndex = 0;
+  S.prevBest = 0;
+  S.prevBestPel = 0;
+  S.loopBest = 0;
+  S.prevLoopBest = 0;
+  S.initialSilence = 0;
+  S.exitScore = kNoScore;
+  const auto started = std::chrono::steady_clock::now();
+
+  int code = eRecognizeOk;
+  for (;;) {
+    if (S.frameIndex >= maxFramesInUtt) {
+      code = eUttTooLong;
+      break;
+    }
+    const std::size_t bytes = S.arenaBytes();
+    if (bytes > peakBytes) peakBytes = bytes;
+    const std::size_t used = S.activeWords.arenaUsedBytes() + S.histories.arenaUsedBytes();
+    if (used > peakUsedBytes) peakUsedBytes = used;
+    if (bytes > static_cast<std::size_t>(maxMemoryAlloced)) {
+      code = eTooMuchMemory;
+      break;
+    }
+    if (maxTickCount > 0) {
+      const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+      if (elapsed.count() > maxTickCount) {
+        code = eTimeTooLong;
+        break;
+      }
+    }
+    if (S.frameIndex == utt->frameCount()) {
+      const int rc = utt->isFrameAvailableFromSignalProcessing();
+      if (rc == -1) {
+        ::usleep(10000);
+        continue;
+      }
+      if (rc == -2 || rc == -3) break;
+      if (rc < -3) {
+        code = eChannelError;
+        break;
+      }
+      if (S.frameIndex >= utt->frameCount()) continue;  // nothing added after all
+    }
+
+    // word ends of the previous frame
+    if (S.wordEnds.count() > 0) S.wordEndsOfPreviousFrame();
+
+    // the frame to score
+    const Frame* frame = &utt->frames[S.frameIndex];
+    S.frameIndex++;
+    if (S.histories.makeRoom(1) < 0) {
+      code = eTooMuchMemory;
+      break;
+    }
+    S.newFrameCache(frame);
+    S.phoneLoop();
+
+    // thresholds
+    int predicted = S.prevBest + S.pelScore(S.prevBestPel < 0 ? 0 : S.prevBestPel);
+    const int byLoop = S.prevBest + S.loopBest - S.prevLoopBest;
+    if (byLoop < predicted) predicted = byLoop;
+    S.wordEndThreshold = predicted + wordEndBeam;
+    S.pruneThreshold = predicted + pruneThresh;
+    S.best = kNoScore;
+    S.bestPel = 0;
+
+    // out-of-vocabulary elements
+    for (int i = S.oovCur.count() - 1; i >= 0; i--) {
+      OutOfVocabularyElement* el = S.oovCur[i];
+      el->state.score = el->relativeScore + S.loopBest;
+      if (el->state.score < S.wordEndThreshold) {
+        S.wordEnds.add(&el->state);
+        S.oovNext.add(el);
+      } else if (el->state.score < S.pruneThreshold) {
+        S.oovNext.add(el);
+      } else {
+        el->state.active = 0;
+      }
+    }
+    S.oovCur.removeAll();
+    for (int i = 0; i < S.oovNext.count(); i++) S.oovCur.add(S.oovNext[i]);
+    S.oovNext.removeAll();
+
+    // inner states
+    for (int i = (*S.innerCurList).count() - 1; i >= 0; i--) {
+      WordNode* s = (*S.innerCurList)[i];
+      S.addAcoustic(s);
+      if (s->score < S.best) {
+        S.best = s->score;
+        S.bestPel = s->pel;
+      }
+      if (s->terminals && s->score < S.wordEndThreshold) S.wordEnds.add(s);
+      if (s->successorCount && s->score < S.pruneThreshold) S.enterSuccessors(s, true);
+    }
+    // start states
+    for (int i = (*S.startCurList).count() - 1; i >= 0; i--) {
+      WordNode* s = (*S.startCurList)[i];
+      S.addAcoustic(s);
+      if (s->score < S.best) {
+        S.best = s->score;
+        S.bestPel = s->pel;
+      }
+      if (s->score < S.pruneThreshold) S.enterSuccessors(s, false);
+    }
+    // null states
+    for (int i = S.nullStates.count() - 1; i >= 0; i--) {
+      WordNode* s = S.nullStates[i];
+      if (s->score < S.pruneThreshold) S.enterSuccessors(s, false);
+      s->active = 0;
+    }
+    S.nullStates.removeAll();
+
+    // initial silence
+    if (S.initialSilence < kNoScore) S.initialSilenceStep(root);
+
+    S.compaction();
+  }
+  framesSearched = S.frameIndex;
+
+  // end of the loop
+  S.deactivateAll();
+  abortCode = code;
+  if (code != eRecognizeOk) {
+    char message[128];
+    logError("channel warning: ", abortMessage(code, message, sizeof message));
+    utt->complete(1);
+    if (code != eUttTooLong) {
+      utt->flags |= Utterance::UTT_ABORTED;
+      result->removeAll();
+      result->wordDictionary = wordDictionary;
+      S.emptyAll();
+      return 0;
+    }
+  }
+  {
+    GenPel& silence = GenericPelStatics::instance().pels[0];
+    utt->phoneLoopScore = silence.active ? silence.score : S.loopBest;
+  }
+
+  // final word ends: only paths in silence
+  S.sortWordEnds(true);
+  if (S.sortedEnds.count() == 0) return 0;
+  HeapPQ<WordEnding> finals(cmpWordEndings, 256, 256);
+  int i = 0;
+  while (i < S.sortedEnds.count()) {
+    HistoryGroup* group = S.sortedEnds[i]->history->group;
+    int j = i + 1;
+    while (j < S.sortedEnds.count() && S.sortedEnds[j]->history->group == group) j++;
+    const int G = group->best == kNoScore ? group->updateBest() : group->best;
+    const History* Gh = group->bestHistory;
+    for (int hi = group->histories.count() - 1; hi >= 0; hi--) {
+      History* h = group->histories[hi];
+      if (h->topScore() == kNoScore || !h->isAtTerminalSilence()) continue;
+      const bool fromTree = h->node && h->node->type == eWordTreeNode;
+      const int d = h->topScore() - G;
+      for (int k = i; k < j; k++) {
+        WordNode* e = S.sortedEnds[k];
+        const int entry = Search::entryScore(e, h, G, Gh, d);
+        for (NodeTerminal* t = e->terminals; t; t = t->next) {
+          // a tree word with a continuation rule has not reached the end of the grammar
+          if (fromTree && t->node) continue;
+          if (WordEnding* we = S.histories.newWordEnding(t->word, entry + t->penalty, h)) finals.push(we);
+        }
+      }
+    }
+    i = j;
+  }
+
+  ResultHypoPQ* hypos = S.histories.hypos;
+  hypos->clear();
+  for (int n = 0; n < 200; n++) {
+    WordEnding* we = finals.pop();
+    if (we == nullptr) break;
+    hypos->pushNew(nullptr, we->score, we);
+  }
+
+  int completed = 0;
+  for (;;) {
+    ResultHypo* x = hypos->pop();
+    if (x == nullptr) break;
+    if (x->we->seedHistory) {
+      hypos->propagate(x);
+      continue;
+    }
+    FSGNodeTypeItemAC* added = ResultHypo::addResult(x, result, ruleDictionary);
+    if (added && result->count() >= RecogResult::kMaxResults) return RecogResult::kMaxResults;
+    if (++completed >= 100) break;
+    if (result->count() > 0 && x->score > result->at(0)->score + pruneThresh) break;
+  }
+  return result->count();
+}
+
+}  // namespace vlm

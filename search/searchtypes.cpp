@@ -1,0 +1,464 @@
+// The search's working records: linear words, start lists, return trees and frame histories.
+#define VLM_UNIT "recog"
+#include "search/searchtypes.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "foundation/log.h"
+#include "grammar/ruledict.h"
+#include "lexicon/phoneset.h"
+#include "lexicon/worddict.h"
+#include "search/result.h"
+
+namespace vlm {
+
+namespace {
+
+unsigned nodeHash(const void* node) {
+  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(node) >> 3);
+}
+
+// ---- hash functions of the sets ----
+
+int lawCmp(const SLinkBase* a, const SLinkBase* b) {
+  auto* x = static_cast<const LinearActiveWord*>(a);
+  auto* y = static_cast<const LinearActiveWord*>(b);
+  return !(x->terminal.word == y->terminal.word && x->terminal.node == y->terminal.node);
+}
+unsigned lawHash(const SLinkBase* a) {
+  return static_cast<unsigned>(static_cast<const LinearActiveWord*>(a)->terminal.word);
+}
+
+int awLinkCmp(const SLinkBase* a, const SLinkBase* b) {
+  auto* x = static_cast<const AwLink*>(a);
+  auto* y = static_cast<const AwLink*>(b);
+  return !(x->node == y->node && x->returnTree == y->returnTree);
+}
+unsigned awLinkHash(const SLinkBase* a) { return nodeHash(static_cast<const AwLink*>(a)->node); }
+
+int returnTreeCmp(const SLinkBase* a, const SLinkBase* b) {
+  auto* x = static_cast<const ReturnTree*>(a);
+  auto* y = static_cast<const ReturnTree*>(b);
+  return !(x->returnNode == y->returnNode && x->parent == y->parent);
+}
+unsigned returnTreeHash(const SLinkBase* a) { return nodeHash(static_cast<const ReturnTree*>(a)->returnNode); }
+
+// A key whose return tree is this marker matches any history at the node.
+ReturnTree* const kAnyReturnTree = reinterpret_cast<ReturnTree*>(static_cast<std::uintptr_t>(1));
+
+int historyCmp(const SLinkBase* a, const SLinkBase* b) {
+  auto* x = static_cast<const History*>(a);
+  auto* y = static_cast<const History*>(b);
+  if (x->node != y->node) return 1;
+  if (x->returnTree == kAnyReturnTree || y->returnTree == kAnyReturnTree) return 0;
+  return x->returnTree != y->returnTree;
+}
+unsigned historyHash(const SLinkBase* a) { return nodeHash(static_cast<const History*>(a)->node); }
+
+// Penalty shares of a pronunciation: nodes states, the first r states take q + 1, the rest q.
+struct Shares {
+  int q, r;
+  int at(int i) const { return i < r ? q + 1 : q; }
+};
+
+}  // namespace
+
+// ---- comparisons ----------------------------------------------------------------------------
+
+int cmpWordEndings(const void* a, const void* b) {
+  return static_cast<const WordEnding*>(b)->score - static_cast<const WordEnding*>(a)->score;
+}
+
+int cmpEowWordNode(const void* a, const void* b) {
+  auto* x = static_cast<const WordNode*>(a);
+  auto* y = static_cast<const WordNode*>(b);
+  const HistoryGroup* gx = x->history ? x->history->group : nullptr;
+  const HistoryGroup* gy = y->history ? y->history->group : nullptr;
+  if (gx != gy) return gy > gx ? 1 : -1;
+  const int wx = x->terminals ? x->terminals->word : -1;
+  const int wy = y->terminals ? y->terminals->word : -1;
+  if (wx != wy) return wy > wx ? 1 : -1;
+  // the same word at two grammar positions: keep each position's entries together
+  const FSGNode* nx = x->terminals ? x->terminals->node : nullptr;
+  const FSGNode* ny = y->terminals ? y->terminals->node : nullptr;
+  if (nx != ny) return ny > nx ? 1 : -1;
+  return y->score - x->score;
+}
+
+// ---- linear words ---------------------------------------------------------------------------
+
+AwLinkHS::AwLinkHS() : HS<AwLink>(1024, 1024, awLinkCmp, awLinkHash) {}
+
+AwLink* AwLinkHS::findAwLink(FSGNode* node, ReturnTree* returnTree) const {
+  AwLink key;
+  key.node = node;
+  key.returnTree = returnTree;
+  key.count = 0;
+  return find(&key);
+}
+
+ActiveWordsHS::ActiveWordsHS() : HS<LinearActiveWord>(8192, 8192, lawCmp, lawHash), arena(65536) {}
+
+LinearActiveWord* ActiveWordsHS::findLAW(int word, FSGNode* node) const {
+  LinearActiveWord key;
+  key.terminal.word = word;
+  key.terminal.node = node;
+  return find(&key);
+}
+
+LinearActiveWord* ActiveWordsHS::newLinearActiveWord(const WordData* word, FSGNode* node) {
+  if (word == nullptr || word->pron == nullptr || word->pron[0] == 0) return nullptr;
+  const char* pron = word->pron;
+  const int length = static_cast<int>(std::strlen(pron));
+  int nodes = length == 1 ? 1 : 0;
+  for (int i = 0; i < length; i++) {
+    if (!isPhone(pron[i])) {
+      logError("pronunciation with a non-phone character: ", word->name);
+      return nullptr;
+    }
+    nodes += phoneStateCount(pron[i]);
+  }
+  VLM_ASSERT(nodes > 2, "numNodes > 2");
+  if (nodes <= 2) return nullptr;
+  const char first = pron[0];
+  const char last = pron[length - 1];
+  if (first == kSilencePhone || last == kSilencePhone) {
+    logError("pronunciation begins or ends with silence: ", word->name);
+    return nullptr;
+  }
+  const bool three = phoneStateCount(last) == 3;
+
+  // The inner chain: for each pair of neighbours (p, q) the remaining states of p in the right
+  // context of q, then the first state of q in the left context of p (a silence is one pel-0
+  // state). A one-phone word has one null state.
+  int inner = 0;
+  if (length == 1) {
+    inner = 1;
+  } else {
+    for (int i = 1; i < length; i++) {
+      const int p = static_cast<unsigned char>(pron[i - 1]);
+      if (p != kSilencePhone) inner += phoneStateCount(p) - 1;
+      inner += 1;
+    }
+  }
+  const int fan = kContextClassCount * (three ? 2 : 1);
+  const int stateCount = kContextClassCount + inner + fan + 1;
+  void* memory = arena.allocate(sizeof(LinearActiveWord) + sizeof(WordNode) * static_cast<std::size_t>(stateCount));
+  if (memory == nullptr) return nullptr;
+  auto* law = new (memory) LinearActiveWord;
+  law->states = reinterpret_cast<WordNode*>(static_cast<char*>(memory) + sizeof(LinearActiveWord));
+  law->stateCount = stateCount;
+  std::memset(static_cast<void*>(law->states), 0, sizeof(WordNode) * static_cast<std::size_t>(stateCount));
+  law->terminal = NodeTerminal{nullptr, word->index, node, 0,
+                               static_cast<unsigned char>(phoneRightClass(first)),
+                               static_cast<unsigned char>(phoneLeftClass(last))};
+
+  const int total = kWordEntryPenalty + word->wordClass + kStateEntryPenalty * nodes;
+  const Shares share{total / nodes, total - (total / nodes) * nodes};
+
+  WordNode* s = law->states;
+  WordNode* innerStates = s + kContextClassCount;
+  WordNode* fanStates = innerStates + inner;  // middle states (three-state phone) or end states
+  WordNode* endStates = fanStates + (three ? kContextClassCount : 0);
+  WordNode* silence = endStates + kContextClassCount;
+
+  for (int c = 0; c < kContextClassCount; c++) {
+    s[c].pel = static_cast<short>(phoneBasePel(first) + c);
+    s[c].penalty = static_cast<short>(share.at(0));
+    s[c].successors = innerStates;
+    s[c].successorCount = 1;
+  }
+  // inner chain
+  int k = 0;
+  auto layInner = [&](int pel) {
+    WordNode* st = &innerStates[k];
+    st->pel = static_cast<short>(pel);
+    st->penalty = static_cast<short>(share.at(k + 1));
+    k++;
+  };
+  if (length == 1) {
+    layInner(kNullPel);
+  } else {
+    for (int i = 1; i < length; i++) {
+      const int p = static_cast<unsigned char>(pron[i - 1]);
+      const int q = static_cast<unsigned char>(pron[i]);
+      if (p != kSilencePhone) {
+        if (phoneStateCount(p) == 3) layInner(phoneBasePel(p) + 26 + phoneRightClass(q));
+        if (phoneStateCount(p) >= 2) layInner(phoneBasePel(p) + 13 + phoneRightClass(q));
+      }
+      layInner(q == kSilencePhone ? 0 : phoneBasePel(q) + phoneLeftClass(p));
+    }
+  }
+  for (int i = 0; i + 1 < inner; i++) {
+    innerStates[i].successors = &innerStates[i + 1];
+    innerStates[i].successorCount = 1;
+  }
+  WordNode* lastInner = &innerStates[inner - 1];
+  lastInner->successors = fanStates;
+  lastInner->successorCount = kContextClassCount;
+  const int base = phoneBasePel(last);
+  for (int c = 0; c < kContextClassCount; c++) {
+    if (three) {
+      WordNode* middle = &fanStates[c];
+      middle->pel = static_cast<short>(base + 26 + c);
+      middle->penalty = static_cast<short>(share.at(inner + 1));
+      middle->contextClass = static_cast<unsigned char>(c);
+      middle->successors = &endStates[c];
+      middle->successorCount = 1;
+    }
+    WordNode* end = &endStates[c];
+    end->pel = static_cast<short>(base + 13 + c);
+    end->penalty = static_cast<short>(share.at(inner + (three ? 2 : 1)));
+    end->contextClass = static_cast<unsigned char>(c);
+    if (c == 0) {
+      end->successors = silence;
+      end->successorCount = 1;
+    } else {
+      end->terminals = &law->terminal;
+    }
+  }
+  silence->pel = 0;
+  silence->penalty = 0;
+  silence->contextClass = 0;
+  silence->terminals = &law->terminal;
+  add(law);
+  return law;
+}
+
+AwLink* ActiveWordsHS::newAwLink(FSGNode* node, ReturnTree* returnTree, const LawReturnAc& list) {
+  const int n = list.count();
+  void* memory = arena.allocate(sizeof(AwLink) + sizeof(LawReturn) * static_cast<std::size_t>(n));
+  if (memory == nullptr) return nullptr;
+  auto* link = new (memory) AwLink;
+  link->node = node;
+  link->returnTree = returnTree;
+  link->count = n;
+  if (n > 0) std::memcpy(static_cast<void*>(link->entries()), list.begin(), sizeof(LawReturn) * static_cast<std::size_t>(n));
+  awLinks.add(link);
+  return link;
+}
+
+void ActiveWordsHS::empty() {
+  removeAll();
+  awLinks.removeAll();
+  arena.empty();
+}
+
+// ---- return trees ---------------------------------------------------------------------------
+
+ReturnTreeHS::ReturnTreeHS() : HS<ReturnTree>(256, 256, returnTreeCmp, returnTreeHash) {}
+
+ReturnTree* ReturnTreeHS::findReturnTree(FSGNode* returnNode, ReturnTree* parent) const {
+  ReturnTree key;
+  key.returnNode = returnNode;
+  key.parent = parent;
+  key.depth = 0;
+  return find(&key);
+}
+
+ReturnTree* ReturnTreeHS::makeReturnTree(FSGNode* returnNode, ReturnTree* parent, OneShotHeap& arena) {
+  if (ReturnTree* found = findReturnTree(returnNode, parent)) return found;
+  void* memory = arena.allocate(sizeof(ReturnTree));
+  if (memory == nullptr) return nullptr;
+  auto* t = new (memory) ReturnTree;
+  t->returnNode = returnNode;
+  t->parent = parent;
+  t->depth = parent ? parent->depth + 1 : 1;
+  add(t);
+  return t;
+}
+
+// ---- histories ------------------------------------------------------------------------------
+
+History::History(HistoryGroup* g, FSGNode* n, ReturnTree* rt, OneShotHeap* arena)
+    : group(g), node(n), returnTree(rt), endings(cmpWordEndings, 64, 200, arena) {}
+
+int History::isAtTerminalSilence() const {
+  // Pass over repeats and optional parts after the position; the level is final at a terminal.
+  auto levelEnds = [](const FSGNode* n) {
+    while (n && (n->type == eRepeatNode || n->type == eOptionalNode)) n = n->next;
+    return n != nullptr && n->type == eTerminalNode;
+  };
+  if (node == nullptr || !levelEnds(node->next)) return 0;
+  for (const ReturnTree* t = returnTree; t; t = t->parent)
+    if (!levelEnds(t->returnNode)) return 0;
+  return 1;
+}
+
+int HistoryGroup::updateBest() {
+  best = kNoScore;
+  bestHistory = nullptr;
+  for (int i = histories.count() - 1; i >= 0; i--) {
+    History* h = histories[i];
+    const int s = h->topScore();
+    if (s < best) {
+      best = s;
+      bestHistory = h;
+    }
+  }
+  return best;
+}
+
+HistoryHS::HistoryHS() : HS<History>(256, 256, historyCmp, historyHash) {}
+
+History* HistoryHS::findHistory(FSGNode* node, ReturnTree* returnTree) const {
+  alignas(History) unsigned char raw[sizeof(History)];
+  auto* key = reinterpret_cast<History*>(raw);
+  key->node = node;
+  key->returnTree = returnTree;
+  return find(key);
+}
+
+HistoryGroup* HistoryHS::findHistoryGroup(FSGNode* node) const {
+  History* h = findHistory(node, kAnyReturnTree);
+  return h ? h->group : nullptr;
+}
+
+FrameHistoryAC::FrameHistoryAC() : frames(512, 512), arena(262144) {
+  hypos = new ResultHypoPQ(&arena, nullptr);
+}
+
+FrameHistoryAC::~FrameHistoryAC() {
+  for (int i = 0; i < frames.count(); i++) delete frames[i];
+  delete hypos;
+}
+
+int FrameHistoryAC::makeRoom(int n, int at) {
+  if (n <= 0) return -1;
+  const int first = frames.makeRoom(n, at);
+  if (first < 0) return -1;
+  for (int i = 0; i < n; i++) frames.setEntry(first + i, new (std::nothrow) HistoryHS);
+  return first;
+}
+
+void FrameHistoryAC::empty() {
+  for (int i = 0; i < frames.count(); i++) delete frames[i];
+  frames.removeAll();
+  returnTrees.removeAll();
+  hypos->clear();
+  arena.empty();
+}
+
+History* FrameHistoryAC::getHistory(HistoryHS* set, FSGNode* node, ReturnTree* returnTree, int frameIndex,
+                                    int* created) {
+  *created = 0;
+  if (set == nullptr) return nullptr;
+  if (History* h = set->findHistory(node, returnTree)) return h;
+  HistoryGroup* group = set->findHistoryGroup(node);
+  if (group == nullptr) {
+    void* memory = arena.allocate(sizeof(HistoryGroup));
+    if (memory == nullptr) return nullptr;
+    group = new (memory) HistoryGroup(frameIndex, &arena);
+  }
+  void* memory = arena.allocate(sizeof(History));
+  if (memory == nullptr) return nullptr;
+  auto* h = new (memory) History(group, node, returnTree, &arena);
+  group->histories.add(h);
+  set->add(h);
+  *created = 1;
+  return h;
+}
+
+WordEnding* FrameHistoryAC::newWordEnding(int id, int score, History* seed) {
+  void* memory = arena.allocate(sizeof(WordEnding));
+  if (memory == nullptr) return nullptr;
+  return new (memory) WordEnding{id, score, seed};
+}
+
+// ---- start lists ----------------------------------------------------------------------------
+
+void ResultHistory::appendWord(LawReturnAc* list, int word, FSGNode* node, ReturnTree* returnTree) {
+  // the pronunciation at the node and every alternative chained after it
+  int guard = 0;
+  for (int w = word; w >= 0 && guard < 1000; guard++) {
+    WordData* data = words ? words->wordAt(w) : nullptr;
+    if (data == nullptr) break;
+    LinearActiveWord* law = activeWords->findLAW(w, node);
+    if (law == nullptr) law = activeWords->newLinearActiveWord(data, node);
+    if (law != nullptr) list->add(LawReturn{law, returnTree, eLawLinearWord});
+    w = data->nextPron;
+  }
+}
+
+void ResultHistory::seed(LawReturnAc* list, FSGNode* node, ReturnTree* returnTree, int depth) {
+  while (node != nullptr) {
+    // every (node, return tree) is followed once per call
+    for (const LawReturn& v : visited)
+      if (v.target == node && v.returnTree == returnTree) return;
+    visited.add(LawReturn{node, returnTree, 0});
+    if (depth > 4 * kMaxReturnDepth) return;
+
+    switch (node->type) {
+      case eTerminalNode:
+        if (returnTree == nullptr) return;
+        node = returnTree->returnNode;
+        returnTree = returnTree->parent;
+        break;
+      case eWordNode:
+        appendWord(list, node->index(), node, returnTree);
+        return;
+      case eOutOfVocabularyNode:
+        if (node->oov) list->add(LawReturn{node->oov, returnTree, eLawOutOfVocabulary});
+        return;
+      case eRuleNode: {
+        RuleData* rd = rules ? rules->ruleAt(node->index()) : nullptr;
+        if (rd == nullptr) return;
+        if (returnTree && returnTree->depth >= kMaxReturnDepth) {
+          logError("rule nesting too deep, not followed: ", rd->name);
+          return;
+        }
+        ReturnTree* t = histories->returnTrees.makeReturnTree(node->next, returnTree, histories->arena);
+        if (t == nullptr) return;
+        node = &rd->root;
+        returnTree = t;
+        break;
+      }
+      case eRepeatNode:
+      case eOptionalNode:
+        seed(list, node->node, returnTree, depth + 1);
+        node = node->next;
+        break;
+      case eAlternativeNode: {
+        AlternativeData* alt = node->alternative;
+        if (alt == nullptr) return;
+        if (alt->rules.count() > 0 && !(returnTree && returnTree->depth >= kMaxReturnDepth)) {
+          ReturnTree* t = histories->returnTrees.makeReturnTree(node->next, returnTree, histories->arena);
+          for (int i = alt->rules.count() - 1; t && i >= 0; i--) {
+            RuleData* rd = rules ? rules->ruleAt(alt->rules[i]) : nullptr;
+            if (rd) seed(list, &rd->root, t, depth + 1);
+          }
+        }
+        for (int i = alt->words.count() - 1; i >= 0; i--) appendWord(list, alt->words[i], node, returnTree);
+        for (int i = alt->branches.count() - 1; i >= 0; i--) seed(list, alt->branches[i], returnTree, depth + 1);
+        return;
+      }
+      case eWordTreeNode:
+        if (node->wordTree) list->add(LawReturn{node->wordTree, returnTree, eLawWordTree});
+        return;
+      case eSequenceNode:
+        node = node->next;
+        break;
+      default:
+        return;
+    }
+  }
+}
+
+void ResultHistory::getSeedLAWs(LawReturnAc* list, WordDictionary* w, RuleDictionary* r, FSGNode* node,
+                                ReturnTree* returnTree) {
+  words = w;
+  rules = r;
+  visited.removeAll();
+  seed(list, node, returnTree, 0);
+}
+
+AwLink* ResultHistory::startList(WordDictionary* w, RuleDictionary* r, FSGNode* node, ReturnTree* returnTree) {
+  if (AwLink* link = activeWords->awLinks.findAwLink(node, returnTree)) return link;
+  LawReturnAc list(16, 16);
+  getSeedLAWs(&list, w, r, node, returnTree);
+  return activeWords->newAwLink(node, returnTree, list);
+}
+
+}  // namespace vlm

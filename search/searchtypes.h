@@ -1,0 +1,261 @@
+// The records the recognition search expands, scores and links while it decodes one utterance:
+// linear active words (one pronunciation at one grammar position as a chain of WordNode states),
+// the return stack of nested rules (ReturnTree), the cached start lists of grammar positions
+// (AwLink), and the per-frame back-pointer records (WordEnding, History, HistoryGroup) with their
+// hash sets. Everything here lives in two arenas that are emptied at the start of every search:
+// the linear words with their start lists (ActiveWordsHS), and the frame histories, return trees
+// and result hypotheses (FrameHistoryAC). No record is ever freed alone.
+#pragma once
+#include <cstddef>
+#include "foundation/arrcoll.h"
+#include "foundation/hashseq.h"
+#include "foundation/heappq.h"
+#include "foundation/oneshot.h"
+#include "foundation/ordcoll.h"
+#include "grammar/fsg.h"
+#include "search/wordtree.h"
+
+namespace vlm {
+
+class WordDictionary;
+class RuleDictionary;
+struct WordData;
+class HistoryGroup;
+class ResultHypoPQ;
+
+// The score of a record that has none yet (group bests, the phone loop, pruned paths).
+constexpr int kNoScore = 200000;
+// The word index of the reserved silence word: the word ending of the utterance-initial silence.
+constexpr int SILENCE_ID = 0;
+
+// ---- Linear words ---------------------------------------------------------------------------
+
+// One pronunciation of one word at one grammar node, laid down as a chain: 13 start states (one
+// per left-context class), the inner chain, for a three-state last phone 13 middle states, 13 end
+// states (one per right-context class), and one silence state after end state 0 that carries the
+// word end in its place. A one-phone word has a null state between its start and end states.
+struct LinearActiveWord : SLinkBase {
+  NodeTerminal terminal;  // word = the pronunciation record, node = the grammar node
+  WordNode* states;       // every state of the word, the 13 start states first
+  int stateCount;
+
+  WordNode* startState(int leftClass) const { return &states[leftClass]; }
+};
+
+// What a grammar position may start.
+enum LawKind { eLawLinearWord = 0, eLawWordTree = 1, eLawOutOfVocabulary = 2 };
+
+class ReturnTree;
+
+struct LawReturn {
+  void* target;             // LinearActiveWord*, WordTree* or OutOfVocabularyElement*
+  ReturnTree* returnTree;   // the return stack the target runs under
+  int kind;                 // LawKind
+};
+using LawReturnAc = AC<LawReturn>;
+
+// The cached start list of one grammar position under one return stack; the entries follow the
+// record in the same allocation. The root link (null node, null return tree) holds the start list
+// of the whole utterance.
+struct AwLink : SLinkBase {
+  FSGNode* node;
+  ReturnTree* returnTree;
+  int count;
+  LawReturn* entries() { return reinterpret_cast<LawReturn*>(this + 1); }
+};
+static_assert(sizeof(AwLink) % alignof(LawReturn) == 0);
+
+class AwLinkHS : public HS<AwLink> {
+ public:
+  AwLinkHS();
+  AwLink* findAwLink(FSGNode* node, ReturnTree* returnTree) const;
+};
+
+// The linear words of one search, keyed by (word index, grammar node), with the start-list cache
+// and the arena (65536-byte blocks) that holds both.
+class ActiveWordsHS : public HS<LinearActiveWord> {
+ public:
+  ActiveWordsHS();
+  ActiveWordsHS(const ActiveWordsHS&) = delete;
+  ActiveWordsHS& operator=(const ActiveWordsHS&) = delete;
+
+  // Builds and inserts the linear word of word at node; null when the pronunciation cannot be
+  // modelled (missing, not made of phones, fewer than three states) or the arena fails.
+  LinearActiveWord* newLinearActiveWord(const WordData* word, FSGNode* node);
+  LinearActiveWord* findLAW(int word, FSGNode* node) const;
+  // Copies the start list into a new link and inserts it; null when the arena fails.
+  AwLink* newAwLink(FSGNode* node, ReturnTree* returnTree, const LawReturnAc& list);
+  // Forgets every word and link and empties the arena.
+  void empty();
+  std::size_t arenaBytes() const { return arena.totalBytes(); }
+  // Bytes handed out (the held blocks less the unused rest of the current one).
+  std::size_t arenaUsedBytes() const {
+    return arena.totalBytes() - static_cast<std::size_t>(arena.currentEnd() - arena.currentCursor());
+  }
+
+  AwLinkHS awLinks;
+  OneShotHeap arena;
+};
+
+// ---- Return stack ---------------------------------------------------------------------------
+
+// One frame of the return stack of nested rules: where the search goes on when the referenced
+// rule ends. Shared by every path with the same stack.
+class ReturnTree : public SLinkBase {
+ public:
+  ReturnTree* parent;   // null at the top level
+  FSGNode* returnNode;
+  int depth;            // 1 at the top level
+
+  // The rule the return node belongs to (the rule that made the reference).
+  int rule() const { return returnNode ? returnNode->rule : 0; }
+};
+
+class ReturnTreeHS : public HS<ReturnTree> {
+ public:
+  ReturnTreeHS();
+  ReturnTree* findReturnTree(FSGNode* returnNode, ReturnTree* parent) const;
+  // Finds or creates (in arena) the return tree; null when the arena fails.
+  ReturnTree* makeReturnTree(FSGNode* returnNode, ReturnTree* parent, OneShotHeap& arena);
+};
+
+// ---- Histories ------------------------------------------------------------------------------
+
+class History;
+
+// A word that ended at one frame: which word, the path's score, and the history its word was
+// entered from (null for the utterance-initial silence).
+struct WordEnding {
+  int id;
+  int score;
+  History* seedHistory;
+};
+
+// Lowest score on top of a heap.
+int cmpWordEndings(const void* a, const void* b);
+
+// All paths that ended a word at one frame and go on at one grammar position under one return
+// stack.
+class History : public SLinkBase {
+ public:
+  History(HistoryGroup* group, FSGNode* node, ReturnTree* returnTree, OneShotHeap* arena);
+
+  HistoryGroup* group;
+  FSGNode* node;
+  ReturnTree* returnTree;
+  HeapPQ<WordEnding> endings;   // best (lowest) score on top
+  WordEnding** sorted = nullptr;  // the back-trace's sorted list (best first), null until drained
+  int sortedCount = 0;
+  int silencePushed = 0;          // the initial-silence ending of this frame is in endings
+
+  // 1 when the grammar may end after this history: from the position after its node (passing
+  // repeats and optional parts) a terminal is reached at every level of the return stack.
+  int isAtTerminalSilence() const;
+  // The score of the best word ending, kNoScore when there is none.
+  int topScore() const {
+    WordEnding* top = endings.top();
+    return top ? top->score : kNoScore;
+  }
+};
+
+// All histories of one frame at one grammar node, whatever their return stacks.
+class HistoryGroup {
+ public:
+  HistoryGroup(int frame, OneShotHeap* arena) : frame(frame), histories(2, 4, arena) {}
+
+  int frame;
+  OC<History> histories;
+  int best = kNoScore;
+  History* bestHistory = nullptr;
+
+  // Over the histories from the last to the first: the lowest top word ending (strictly lower
+  // replaces) and its history; stored and returned.
+  int updateBest();
+};
+
+// The histories of one frame, keyed by (grammar node, return tree).
+class HistoryHS : public HS<History> {
+ public:
+  HistoryHS();
+  History* findHistory(FSGNode* node, ReturnTree* returnTree) const;
+  // The group of any history at node, or null.
+  HistoryGroup* findHistoryGroup(FSGNode* node) const;
+};
+
+// The per-frame history sets of one search, with the arena (262144-byte blocks) of every History,
+// HistoryGroup, WordEnding, ReturnTree and ResultHypo, the return-tree set, the result heap and
+// the dictionaries of the current recogniser.
+class FrameHistoryAC {
+ public:
+  FrameHistoryAC();
+  ~FrameHistoryAC();
+  FrameHistoryAC(const FrameHistoryAC&) = delete;
+  FrameHistoryAC& operator=(const FrameHistoryAC&) = delete;
+
+  // Adds n frames at index at (-1: at the end), each with a fresh history set; the index of the
+  // first, or -1.
+  int makeRoom(int n, int at = -1);
+  // Frees every frame's set, empties the arena, the return trees and the result heap.
+  void empty();
+  int count() const { return frames.count(); }
+  HistoryHS* frame(int i) const { return frames[i]; }
+  HistoryHS* lastFrame() const { return frames.count() ? frames[frames.count() - 1] : nullptr; }
+
+  // The history for (node, returnTree) in set, created (with its group, recording frameIndex)
+  // when missing; *created tells which. Null when the arena fails.
+  History* getHistory(HistoryHS* set, FSGNode* node, ReturnTree* returnTree, int frameIndex,
+                      int* created);
+  // A word ending in the arena.
+  WordEnding* newWordEnding(int id, int score, History* seed);
+  std::size_t arenaBytes() const { return arena.totalBytes(); }
+  std::size_t arenaUsedBytes() const {
+    return arena.totalBytes() - static_cast<std::size_t>(arena.currentEnd() - arena.currentCursor());
+  }
+
+  OC<HistoryHS> frames;
+  OneShotHeap arena;
+  ReturnTreeHS returnTrees;
+  ResultHypoPQ* hypos;
+  WordDictionary* words = nullptr;
+  RuleDictionary* rules = nullptr;
+};
+
+// ---- Start lists ----------------------------------------------------------------------------
+
+// Collects what can start at a grammar position (following the graph through rule references,
+// repeats, optional parts, alternatives and sequence starts), creating linear words and return
+// trees as needed.
+class ResultHistory {
+ public:
+  ResultHistory(ActiveWordsHS* activeWords, FrameHistoryAC* histories)
+      : activeWords(activeWords), histories(histories) {}
+
+  // Appends to list everything that can start at (node, returnTree).
+  void getSeedLAWs(LawReturnAc* list, WordDictionary* words, RuleDictionary* rules, FSGNode* node,
+                   ReturnTree* returnTree);
+  // The cached start list of (node, returnTree), built on first use; null when the arena fails.
+  AwLink* startList(WordDictionary* words, RuleDictionary* rules, FSGNode* node,
+                    ReturnTree* returnTree);
+
+  // Deepest nesting of rule references the search follows; deeper (recursive) references are
+  // not started.
+  static constexpr int kMaxReturnDepth = 64;
+
+ protected:
+  void seed(LawReturnAc* list, FSGNode* node, ReturnTree* returnTree, int depth);
+  void appendWord(LawReturnAc* list, int word, FSGNode* node, ReturnTree* returnTree);
+
+  ActiveWordsHS* activeWords;
+  FrameHistoryAC* histories;
+  WordDictionary* words = nullptr;
+  RuleDictionary* rules = nullptr;
+  // (node, return tree) pairs already visited in the current call: a repeated part that can be
+  // empty, or a position reached twice, is followed once.
+  AC<LawReturn> visited{32, 32};
+};
+
+// Word-end states ordered by history group, then word, then grammar node, best score first.
+int cmpEowWordNode(const void* a, const void* b);
+using EowHeapPq = HeapPQ<WordNode>;
+
+}  // namespace vlm

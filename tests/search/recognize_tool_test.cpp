@@ -1,0 +1,194 @@
+// The recognize console tool, run as a program: a speaker trained on the test's own wave file (each
+// pel state of "sun" takes the mean frame of one tone segment), text and JSON output, files of
+// another rate and channel count, and the errors.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/channel.h"
+#include "audio/wavefile.h"
+#include "tests/search/search_test_util.h"
+#include "testpaths.h"
+
+namespace searchtest {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+const double kTones[6] = {300, 700, 1200, 1800, 2500, 3300};
+
+// 0.6 s of near silence, six 0.1 s tones, 0.8 s of near silence, at the given rate.
+std::vector<int16_t> signal(int rate) {
+  std::vector<int16_t> s(static_cast<size_t>(rate * 2));
+  unsigned seed = 99;
+  for (size_t i = 0; i < s.size(); i++) {
+    const double t = static_cast<double>(i) / rate;
+    seed = seed * 1103515245u + 12345u;
+    double v = static_cast<double>(static_cast<int>((seed >> 16) % 41) - 20);
+    if (t >= 0.6 && t < 1.2) v += 6000 * std::sin(2 * kPi * kTones[static_cast<int>((t - 0.6) / 0.1)] * t);
+    s[i] = static_cast<int16_t>(v);
+  }
+  return s;
+}
+
+// A RIFF file of 16-bit PCM with the given rate and channels (every channel the same).
+void writeWave(const std::string& path, const std::vector<int16_t>& mono, int rate, int channels) {
+  std::vector<int16_t> data;
+  for (int16_t v : mono)
+    for (int c = 0; c < channels; c++) data.push_back(v);
+  const uint32_t bytes = static_cast<uint32_t>(data.size() * 2);
+  std::ofstream out(path, std::ios::binary);
+  auto u32 = [&out](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&out](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  out.write("RIFF", 4);
+  u32(36 + bytes);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(static_cast<uint16_t>(channels));
+  u32(static_cast<uint32_t>(rate));
+  u32(static_cast<uint32_t>(rate * channels * 2));
+  u16(static_cast<uint16_t>(channels * 2));
+  u16(16);
+  out.write("data", 4);
+  u32(bytes);
+  out.write(reinterpret_cast<const char*>(data.data()), bytes);
+}
+
+struct ToolRun {
+  int status;
+  std::string out, err;
+};
+
+ToolRun run(const std::string& args) {
+  const std::string outPath = scratch("tool.out"), errPath = scratch("tool.err");
+  const std::string command = vlmtest::binDir() + "/recognize " + args + " >" + outPath + " 2>" + errPath;
+  const int rc = std::system(command.c_str());
+  return ToolRun{WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, readText(outPath), readText(errPath)};
+}
+
+class RecognizeToolTest : public SearchTest {
+ protected:
+  void SetUp() override {
+    SearchTest::SetUp();
+    const std::vector<int16_t> samples = signal(11025);
+    wave = scratch("sun.wav");
+    ASSERT_EQ(1, writeRiffFile(wave.c_str(), samples.data(), static_cast<uint32_t>(samples.size()), kRiffSpeechFormat));
+    wave16k = scratch("sun16k.wav");
+    writeWave(wave16k, signal(16000), 16000, 2);
+
+    // the frames the tool will compute (same channel set-up), then templates from them
+    StaticWavChannel channel;
+    WaveData data{const_cast<int16_t*>(samples.data()), static_cast<int32_t>(samples.size())};
+    ASSERT_EQ(1, channel.open(&data));
+    user.setChanCepMnDel(&channel);
+    std::vector<Frame> frames;
+    Frame f;
+    while (channel.nextFrame(&f) >= 0) frames.push_back(f);
+    frameCount = static_cast<int>(frames.size());
+    const double frameSeconds = 200.0 / 11025.0;
+    auto train = [&](short pel, double from, double to) {
+      long sum[kFrameFeatures] = {};
+      int n = 0;
+      for (int i = 0; i < frameCount; i++) {
+        const double t = i * frameSeconds;
+        if (t < from || t + frameSeconds > to) continue;
+        for (int k = 0; k < kFrameFeatures; k++) sum[k] += frames[i].features[k];
+        n++;
+      }
+      ASSERT_GT(n, 0);
+      for (int k = 0; k < kFrameFeatures; k++) user.models[pel][k] = static_cast<int16_t>(sum[k] / n);
+    };
+    const std::vector<short> pels = chainPels({{"s@n"}});  // silence, six states, silence
+    ASSERT_EQ(8u, pels.size());
+    train(0, 0.05, 0.55);
+    for (int k = 0; k < 6; k++) train(pels[static_cast<size_t>(k + 1)], 0.6 + 0.1 * k + 0.02, 0.6 + 0.1 * (k + 1) - 0.02);
+    user.initGenericModels();
+    usr = scratch("sun.usr");
+    ASSERT_EQ(1, user.writeFile(usr.c_str()));
+    voc = scratch("t.voc");
+    std::ofstream(voc) << "sun\ts@n\t0\nmoon\tmun\t0\ndog\td0g\t0\n";
+    rul = scratch("t.rul");
+    std::ofstream(rul) << "RULE top { sun moon } ;\nRULE other ( dog ) ;\nRULE inner { dog } ;\nRULE outer ( &inner ) ;\n";
+  }
+  std::string wave, wave16k, usr, voc, rul;
+  int frameCount = 0;
+};
+
+TEST_F(RecognizeToolTest, TextOutputListsTheBestWordsTheNBestAndTheFrames) {
+  const ToolRun r = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " " + wave + " " + wave16k);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(0u, r.out.find(wave + "\tsun\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\t1\t")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\tsun\ttop\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\tframes\t" + std::to_string(frameCount) + "\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\tphoneLoopScore\t")) << r.out;
+  // the 16 kHz stereo file is converted on the way in and gives the same words
+  EXPECT_NE(std::string::npos, r.out.find(wave16k + "\tsun\n")) << r.out;
+}
+
+TEST_F(RecognizeToolTest, JsonOutputHasOneObjectPerFile) {
+  const ToolRun r = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " --rule top --json " + wave + " " + wave);
+  EXPECT_EQ(0, r.status) << r.err;
+  const std::string first = r.out.substr(0, r.out.find('\n'));
+  EXPECT_EQ(0u, first.find("{\"file\":\"" + wave + "\",\"frames\":" + std::to_string(frameCount) + ",\"phoneLoopScore\":"))
+      << first;
+  EXPECT_NE(std::string::npos, first.find(",\"nbest\":[{\"words\":\"sun\",\"score\":")) << first;
+  EXPECT_NE(std::string::npos, first.find("\"rules\":[\"top\"]}")) << first;
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ('}', first.back());
+  EXPECT_EQ(2, std::count(r.out.begin(), r.out.end(), '\n'));
+}
+
+TEST_F(RecognizeToolTest, OnlyTheNamedRuleIsActive) {
+  const ToolRun r = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " --rule other " + wave);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(0u, r.out.find(wave + "\t\n")) << r.out;  // nothing recognised: empty words
+}
+
+TEST_F(RecognizeToolTest, BadInputIsReportedAfterTheOtherFiles) {
+  const std::string missing = scratch("missing.wav");
+  ToolRun r = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " " + missing + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find(missing)) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find(wave + "\tsun\n")) << r.out;
+
+  r = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " --rule top --rule nosuch " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("unknown rule nosuch")) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find(wave + "\tsun\n")) << r.out;
+
+  const std::string bad = scratch("bad.rul");
+  std::ofstream(bad) << "RULE top ( sun moon ;\nRULE fine { sun } ;\n";
+  r = run("--usr " + usr + " --voc " + voc + " --rul " + bad + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("do not parse")) << r.err;
+
+  r = run("--usr " + scratch("nothere.usr") + " --voc " + voc + " --rul " + rul + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("speaker models")) << r.err;
+
+  r = run("--voc " + voc + " " + wave);
+  EXPECT_EQ(2, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("usage")) << r.err;
+}
+
+TEST_F(RecognizeToolTest, JsgfGrammarsAreConverted) {
+  const std::string jsgf = scratch("t.jsgf");
+  std::ofstream(jsgf) << "#JSGF V1.0;\ngrammar t;\npublic <top> = <word>;\n<word> = sun | moon;\n";
+  ToolRun r = run("--usr " + usr + " --voc " + voc + " --jsgf " + jsgf + " --json " + wave);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("\"words\":\"sun\"")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\"rules\":[\"top\",\"word\"]")) << r.out;
+
+  std::ofstream(jsgf) << "#JSGF V1.0;\ngrammar t;\npublic <top> = sun | ( moon;\n";
+  r = run("--usr " + usr + " --voc " + voc + " --jsgf " + jsgf + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_FALSE(r.err.empty());
+}
+
+}  // namespace
+}  // namespace searchtest
