@@ -1,0 +1,389 @@
+// adapt: enrolls a speaker from recorded prompts.
+//
+//   adapt --usr START.usr --voc FILE [--voc FILE...] --prompts LIST --out NEW.usr
+//         [--no-recognize] [--quiet]
+//
+// LIST holds one "wave-file<TAB>prompt text" per line (a wave file named relative to the list's
+// folder when it is not found as given). As in the enrollment prompt file, the lines between
+// "cmd_start_calibrate" and "cmd_end_calibrate" are the calibration prompts, other lines
+// beginning with "cmd_" are ignored, and blank lines and leading blanks are skipped.
+//
+// The work follows the enrollment program: each repetition of the calibration prompt "tea"
+// gives a warp-bin estimate (out-of-range estimates drop the repetition); the warp bin is chosen
+// from the estimates; the speaker is calibrated on the calibration recordings (normaliser and
+// two adaptation passes); then every other prompt is recognised against a rule made of its words
+// alone and, when recognised, adapted with the hypothesis that matches the prompt (else the
+// prompt's own words); finally the accumulators are applied, the channel state is stored in the
+// speaker and NEW.usr is written. --no-recognize aligns every recording with its prompt without
+// recognising it first (for starting models too weak to recognise anything). Adaptation spreads
+// to unseen contexts from "delta.usr" in the data directory ($VELMORA_DIR; when that is not set,
+// the folder of START.usr if it holds a delta.usr).
+//
+// Wave files of any rate the audio layer reads (RIFF or NIST, mixed to mono) are resampled to
+// 11025 Hz. Progress goes to standard error. Exit status: 0 when NEW.usr was written and every
+// line and recording could be read; 1 when NEW.usr could not be written or nothing could be read,
+// and also when some lines or recordings were unreadable (NEW.usr is then still written from the
+// rest); 2 for a bad command line.
+#include <strings.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio/channel.h"
+#include "audio/utterance.h"
+#include "foundation/log.h"
+#include "grammar/fsg.h"
+#include "grammar/ruledict.h"
+#include "grammar/ruleparser.h"
+#include "lexicon/worddict.h"
+#include "models/adapt.h"
+#include "models/calibrate.h"
+#include "models/user.h"
+#include "models/warpbin.h"
+#include "platform/audio/audiodevice.h"
+#include "search/recognizer.h"
+#include "search/result.h"
+
+using namespace vlm;
+
+namespace {
+
+constexpr int kRate = 11025;
+constexpr int kPromptRoom = 257;   // prompt lines hold at most 256 characters
+bool quiet = false;
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: adapt --usr START.usr --voc FILE [--voc FILE...] --prompts LIST --out NEW.usr\n"
+               "             [--no-recognize] [--quiet]\n");
+}
+
+void progress(const char* format, const std::string& a = "", const std::string& b = "") {
+  if (!quiet) std::fprintf(stderr, format, a.c_str(), b.c_str());
+}
+
+struct Prompt {
+  std::string wave;
+  std::string text;
+  int line = 0;
+  bool calibration = false;
+};
+
+// Reads the prompt list. Returns false when it cannot be opened.
+bool readPrompts(const char* path, std::vector<Prompt>* prompts, int* errors) {
+  FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return false;
+  std::string dir;
+  if (const char* slash = std::strrchr(path, '/')) dir.assign(path, slash + 1);
+  bool calibrating = false;
+  char line[4096];
+  int number = 0;
+  while (std::fgets(line, sizeof line, f)) {
+    number++;
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    size_t start = s.find_first_not_of(" \t");
+    if (start == std::string::npos) continue;
+    s = s.substr(start);
+    if (s.rfind("cmd_", 0) == 0) {
+      if (s.rfind("cmd_start_calibrate", 0) == 0) calibrating = true;
+      else if (s.rfind("cmd_end_calibrate", 0) == 0) calibrating = false;
+      continue;
+    }
+    const size_t tab = s.find('\t');
+    if (tab == std::string::npos) {
+      std::fprintf(stderr, "adapt: %s:%d: expected \"wave-file<TAB>prompt text\"\n", path, number);
+      (*errors)++;
+      continue;
+    }
+    Prompt p;
+    p.wave = s.substr(0, tab);
+    p.text = s.substr(tab + 1);
+    size_t textStart = p.text.find_first_not_of(" \t");
+    p.text = textStart == std::string::npos ? "" : p.text.substr(textStart);
+    while (!p.text.empty() && (p.text.back() == ' ' || p.text.back() == '\t')) p.text.pop_back();
+    if (p.text.empty() || p.text.size() >= kPromptRoom) {
+      std::fprintf(stderr, "adapt: %s:%d: empty or overlong prompt\n", path, number);
+      (*errors)++;
+      continue;
+    }
+    if (access(p.wave.c_str(), R_OK) != 0 && !dir.empty() && p.wave[0] != '/') p.wave = dir + p.wave;
+    p.line = number;
+    p.calibration = calibrating;
+    prompts->push_back(p);
+  }
+  std::fclose(f);
+  return true;
+}
+
+// The samples of a wave file at 11025 Hz; empty with error set on failure.
+std::vector<int16_t> readSamples(const std::string& path, std::string* error) {
+  std::vector<int16_t> out;
+  LoadedWave wave;
+  char reason[256] = {0};
+  if (!loadWaveFile(path.c_str(), &wave, reason, sizeof reason)) {
+    *error = reason[0] ? reason : "cannot read";
+    return out;
+  }
+  const float* samples = wave.samples;
+  uint32_t count = wave.count;
+  float* resampled = nullptr;
+  if (wave.rate != kRate && count > 0) {
+    resampled = resampleMono(wave.samples, wave.count, wave.rate, kRate, &count);
+    if (resampled == nullptr) {
+      *error = "cannot resample to 11025 Hz";
+      return out;
+    }
+    samples = resampled;
+  }
+  out.resize(count);
+  for (uint32_t i = 0; i < count; i++) {
+    const float v = std::nearbyint(samples[i] * 32768.0f);
+    out[i] = static_cast<int16_t>(v > 32767.0f ? 32767 : v < -32768.0f ? -32768 : v);
+  }
+  delete[] resampled;
+  if (out.empty()) *error = "no samples";
+  return out;
+}
+
+// The calibration's recognition step through the search.
+int recognizeForCalibration(User* user, WordDictionary* words, RuleDictionary* rules, Utterance* utt,
+                            int* ruleList, int ruleCount, FSGNodeTypeItemAC* best) {
+  Recognizer recognizer(user, words, rules);
+  const int n = recognizer.recognize(utt, ruleList, ruleCount);
+  if (n <= 0 || utt->result == nullptr || utt->result->count() == 0) return 0;
+  const FSGNodeTypeItemAC* first = utt->result->at(0);
+  for (int k = 0; k < first->count(); k++) best->add((*first)[k]);
+  return 1;
+}
+
+// Starts the channel on a recording the way the enrollment program listens for a repetition.
+Utterance* listenTo(StaticWavChannel* channel, std::vector<int16_t>* samples) {
+  WaveData data{samples->data(), static_cast<int32_t>(samples->size())};
+  if (!channel->open(&data)) return nullptr;
+  channel->bottomTracker().reInit(95, 90);
+  channel->listen(1, nullptr);
+  if (channel->isUttAvailable() != 1) return nullptr;
+  return channel->takeUtt();
+}
+
+bool hasChannelStore(const User& user) {
+  for (int j = 0; j <= kStoreSpeechPeak; j++)
+    if (user.models[kChannelStoreState][j] != 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* usrPath = nullptr;
+  const char* listPath = nullptr;
+  const char* outPath = nullptr;
+  std::vector<const char*> vocPaths;
+  bool recognise = true;
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "adapt: %s needs a value\n", a.c_str());
+        usage();
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--usr") usrPath = value();
+    else if (a == "--voc") vocPaths.push_back(value());
+    else if (a == "--prompts") listPath = value();
+    else if (a == "--out") outPath = value();
+    else if (a == "--no-recognize") recognise = false;
+    else if (a == "--quiet") quiet = true;
+    else if (a == "--help" || a == "-h") {
+      usage();
+      return 0;
+    } else {
+      std::fprintf(stderr, "adapt: unknown argument %s\n", a.c_str());
+      usage();
+      return 2;
+    }
+  }
+  if (!usrPath || vocPaths.empty() || !listPath || !outPath) {
+    usage();
+    return 2;
+  }
+  setConsoleProgram(false);
+  // The reference models "delta.usr" are found in the data directory; without one set, the
+  // starting models' folder serves when it holds them.
+  if (std::getenv("VELMORA_DIR") == nullptr) {
+    std::string dir = ".";
+    if (const char* slash = std::strrchr(usrPath, '/')) dir.assign(usrPath, slash);
+    if (access((dir + "/delta.usr").c_str(), R_OK) == 0) {
+      setenv("VELMORA_DIR", dir.c_str(), 1);
+      progress("data directory %s (for delta.usr)\n", dir);
+    }
+  }
+
+  User user;
+  if (!user.readFile(usrPath)) {
+    std::fprintf(stderr, "adapt: cannot read speaker models %s (see velmora.log)\n", usrPath);
+    return 1;
+  }
+  WordDictionary words(400000);
+  for (const char* voc : vocPaths)
+    if (!words.readFile(voc)) {
+      std::fprintf(stderr, "adapt: cannot read dictionary %s\n", voc);
+      return 1;
+    }
+  std::vector<Prompt> prompts;
+  int errors = 0;
+  if (!readPrompts(listPath, &prompts, &errors)) {
+    std::fprintf(stderr, "adapt: cannot read prompt list %s\n", listPath);
+    return 1;
+  }
+  if (prompts.empty()) {
+    std::fprintf(stderr, "adapt: no prompts in %s\n", listPath);
+    return 1;
+  }
+
+  setWordEndBeam(750);
+  setPruneThresh(800);
+  if (recognise) setCalibrationRecognizer(recognizeForCalibration);
+
+  // The enrolment channel: its normaliser and levels carry over from recording to recording.
+  StaticWavChannel channel(warpBinDisplayHook);
+  if (hasChannelStore(user)) user.setChanCepMnDel(&channel);
+  WavChannel::melFilterBankWithVTLN(user.vtln > 0 ? user.vtln : kNeutralWarpBin);
+
+  // ---- Phase 1: warp-bin estimates and calibration -----------------------------------------
+  int calibrationCount = 0;
+  for (const Prompt& p : prompts) calibrationCount += p.calibration;
+  int readable = 0;
+  if (calibrationCount > 0) {
+    UttFifo kept(calibrationCount + 1);
+    std::vector<int> estimates;
+    WarpBinHistogram histogram;
+    for (const Prompt& p : prompts) {
+      if (!p.calibration) continue;
+      std::string error;
+      std::vector<int16_t> samples = readSamples(p.wave, &error);
+      if (samples.empty()) {
+        std::fprintf(stderr, "adapt: %s: %s\n", p.wave.c_str(), error.c_str());
+        errors++;
+        continue;
+      }
+      readable++;
+      if (p.text == "tea") {
+        histogram.clear();
+        Utterance* utt = listenTo(&channel, &samples);
+        if (utt) {
+          setWarpBinCollector(&histogram);
+          utt->complete(0);
+          setWarpBinCollector(nullptr);
+          delete utt;
+        }
+        channel.close();
+        const int estimate = histogram.estimate();
+        if (!isWarpEstimateValid(estimate)) {
+          progress("  %s: warp-bin estimate out of range, repetition dropped\n", p.wave);
+          continue;
+        }
+        estimates.push_back(estimate);
+        progress("  %s: warp-bin estimate %s\n", p.wave, std::to_string(estimate));
+      }
+      Utterance* keptUtt = new Utterance();
+      keptUtt->samples = new int16_t[samples.size()];
+      std::memcpy(keptUtt->samples, samples.data(), samples.size() * sizeof(int16_t));
+      keptUtt->sampleCount = static_cast<int32_t>(samples.size());
+      keptUtt->setPrompt(p.text.c_str());
+      keptUtt->setExtra(p.wave.c_str());
+      keptUtt->flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+      if (Utterance* dropped = kept.advancePoint(keptUtt)) delete dropped;
+    }
+    const int bin = chooseWarpBin(estimates.data(), static_cast<int>(estimates.size()));
+    progress("phase 1: %s recordings, warp bin %s; calibrating\n", std::to_string(kept.count()),
+             std::to_string(bin));
+    CepMeanNorms norms{};
+    if (user.calibrate(&kept, &words, &norms, bin)) channel.setCepstralNormaliser(norms.normaliser);
+    kept.removeAll();
+  } else {
+    progress("no calibration prompts: warp bin %s kept\n", std::to_string(user.vtln));
+  }
+
+  // ---- Phase 2: recognise each prompt against itself and adapt -----------------------------
+  AdaptAccumHS accums(0);
+  RuleDictionary rules(16);
+  Recognizer recognizer(&user, &words, &rules);
+  int adapted = 0, phase2 = 0;
+  for (const Prompt& p : prompts) {
+    if (p.calibration) continue;
+    phase2++;
+    FSGNodeTypeItemAC items;
+    if (!RuleBodyParser::simpleSequence(&words, p.text.c_str(), &items)) {
+      progress("  %s: words not in the dictionary, skipped: %s\n", p.wave, p.text);
+      continue;
+    }
+    std::string error;
+    std::vector<int16_t> samples = readSamples(p.wave, &error);
+    if (samples.empty()) {
+      std::fprintf(stderr, "adapt: %s: %s\n", p.wave.c_str(), error.c_str());
+      errors++;
+      continue;
+    }
+    readable++;
+    const int rule = rules.newRule("tmpRule");
+    RuleData* rd = rule >= 0 ? rules.ruleAt(rule) : nullptr;
+    if (rd == nullptr || !rd->setRuleBody(items, &words, &rules)) {
+      progress("  %s: prompt does not compile, skipped: %s\n", p.wave, p.text);
+      if (rule >= 0) rules.deleteRule(rule);
+      continue;
+    }
+    rd->LM = 4;
+    Utterance* utt = listenTo(&channel, &samples);
+    int ok = 0;
+    if (utt == nullptr) {
+      progress("  %s: no speech found\n", p.wave);
+    } else if (!recognise) {
+      ok = adaptUtterance(&user, &words, utt, &items, &accums, nullptr);
+    } else {
+      int ruleList[1] = {rule};
+      const int n = recognizer.recognize(utt, ruleList, 1);
+      if (n <= 0 || utt->result == nullptr || utt->result->count() == 0) {
+        progress("  %s: not recognised as its prompt, skipped\n", p.wave);
+      } else {
+        const FSGNodeTypeItemAC* chosen = &items;
+        char text[1024];
+        for (int i = 0; i < utt->result->count(); i++) {
+          toAscii(*utt->result->at(i), &words, text, sizeof text);
+          if (strcasecmp(text, p.text.c_str()) == 0) {
+            chosen = utt->result->at(i);
+            break;
+          }
+        }
+        ok = adaptUtterance(&user, &words, utt, chosen, &accums, nullptr);
+      }
+    }
+    if (utt && !ok) progress("  %s: adaptation failed\n", p.wave);
+    adapted += ok;
+    delete utt;
+    channel.close();
+    rules.deleteRule(rule);
+  }
+  accums.updateUser(&user, 0);
+  progress("phase 2: %s of %s prompts adapted\n", std::to_string(adapted), std::to_string(phase2));
+
+  if (readable == 0) {
+    std::fprintf(stderr, "adapt: no recording could be read; %s not written\n", outPath);
+    return 1;
+  }
+  user.getChanCepMnDel(&channel);
+  if (!user.writeFile(outPath)) {
+    std::fprintf(stderr, "adapt: cannot write %s (see velmora.log)\n", outPath);
+    return 1;
+  }
+  progress("wrote %s (warp bin %s)\n", outPath, std::to_string(user.vtln));
+  return errors > 0 ? 1 : 0;
+}
