@@ -1,0 +1,187 @@
+// The model trainer's estimation steps: templates, fallback for unseen contexts, flat start,
+// normaliser shift and the stop rule of the re-alignment loop.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "models/alignchain.h"
+#include "models/user.h"
+#include "tools/train/trainer.h"
+
+using namespace vlm;
+using namespace vlm::train;
+
+namespace {
+
+Frame frameOf(int value, int32_t power = 0) {
+  Frame f{};
+  f.power = power;
+  for (int k = 0; k < kFrameFeatures; ++k) f.features[k] = static_cast<int16_t>(value + k);
+  return f;
+}
+
+std::vector<const Frame*> ptrs(const std::vector<Frame>& frames) {
+  std::vector<const Frame*> out;
+  for (const Frame& f : frames) out.push_back(&f);
+  return out;
+}
+
+int firstState(char phone, int role = 0) { return kPhoneFirstPel[static_cast<unsigned char>(phone)] + 13 * role; }
+
+}  // namespace
+
+TEST(TrainTemplate, MedianIgnoresAnOutlierThatMovesTheMean) {
+  struct Case {
+    std::vector<int> values;
+    int median, mean;
+  };
+  const Case cases[] = {
+      {{10, 12, 11}, 11, 11},
+      {{10, 12, 11, 1000}, 12, 258},   // even count: mean of the two middle values, 11.5 -> 12
+      {{-105, -106}, -106, -106},      // -105.5 rounds away from zero
+      {{7}, 7, 7},
+  };
+  for (const Case& c : cases) {
+    std::vector<Frame> frames;
+    for (int v : c.values) frames.push_back(frameOf(v));
+    int16_t median[kFrameFeatures], mean[kFrameFeatures];
+    ASSERT_EQ(templateOf(ptrs(frames), Estimator::eMedian, median), 1);
+    ASSERT_EQ(templateOf(ptrs(frames), Estimator::eMean, mean), 1);
+    for (int k = 0; k < kFrameFeatures; ++k) {
+      EXPECT_EQ(median[k], c.median + k) << "feature " << k;
+      EXPECT_EQ(mean[k], c.mean + k) << "feature " << k;
+    }
+  }
+  int16_t empty[kFrameFeatures];
+  std::memset(empty, 0x55, sizeof empty);
+  EXPECT_EQ(templateOf({}, Estimator::eMedian, empty), 0);
+  for (int16_t v : empty) EXPECT_EQ(v, 0);
+}
+
+TEST(TrainEstimate, FallsBackToGroupThenRelatedPhoneThenAllSpeech) {
+  const int s = firstState('s');          // "s" after silence: plenty of frames
+  const int sSparse = s + 4;              // "s" after class 4: one frame, below the minimum
+  const int kFirst = firstState('k');     // "k": its own frames; "K" has none and borrows them
+  const int v = firstState('v', 1);       // last state of "v"
+  StateFrames perState(kPelCount);
+  std::vector<Frame> store;
+  store.reserve(64);
+  auto add = [&](int state, int value, int count) {
+    for (int i = 0; i < count; ++i) {
+      store.push_back(frameOf(value));
+      perState[static_cast<size_t>(state)].push_back(&store.back());
+    }
+  };
+  add(0, -500, 5);            // silence
+  add(s, 100, 5);
+  add(sSparse, 900, 1);
+  add(kFirst + 2, 300, 5);
+  add(v, 700, 4);
+  auto user = std::make_unique<User>();
+  std::memset(user->models[kChannelStoreState], 0x11, sizeof user->models[0]);
+  EstimateReport r;
+  estimateModels(perState, 3, Estimator::eMedian, *user, &r);
+
+  EXPECT_EQ(r.source[s], Source::eOwn);
+  EXPECT_EQ(user->models[s][0], 100);
+  // The sparse context takes the group's pooled median (5 x 100 and 1 x 900 -> 100), not its own.
+  EXPECT_EQ(r.source[sSparse], Source::eGroup);
+  EXPECT_EQ(user->models[sSparse][0], 100);
+  EXPECT_EQ(r.source[s + 12], Source::eGroup);
+  // "K" has no frames: the same context of "k" stands in for it.
+  const int bigK = firstState('K');
+  ASSERT_EQ(relatedGroup(bigK / 13), kFirst / 13);
+  EXPECT_EQ(r.source[bigK + 2], Source::eRelated);
+  EXPECT_EQ(user->models[bigK + 2][0], 300);
+  // A group with neither frames nor a related phone with frames: all speech frames.
+  const int h = firstState('h');
+  EXPECT_EQ(r.source[h], Source::eSpeech);
+  // Silence states copy pel 0; the settings templates stay as they were.
+  EXPECT_EQ(user->models[5][0], -500);
+  EXPECT_EQ(r.source[kChannelStoreState], Source::eSettings);
+  EXPECT_EQ(user->models[kChannelStoreState][3], 0x1111);
+  EXPECT_EQ(r.framesPerState[static_cast<size_t>(v)], 4);
+  EXPECT_EQ(r.own + r.group + r.related + r.speech, kPelCount - 13);
+}
+
+TEST(TrainFlatStart, SplitsSpeechEvenlyAndKeepsSilenceAtTheEnds) {
+  //                               0  1  2    3    4    5    6    7  8
+  const std::vector<int32_t> power{5, 6, 900, 950, 990, 1000, 980, 7, 5};
+  const int32_t threshold = speechThreshold(power);
+  EXPECT_EQ(threshold, (6 * 1000 + 5) >> 3);
+  // Route: silence, three inner nodes, silence. Speech frames 2..6 (above 750).
+  const std::vector<int> nodes = flatStart(power, threshold, 5);
+  EXPECT_EQ(nodes, (std::vector<int>{0, 0, 1, 1, 2, 2, 3, 4, 4}));
+  // As many inner nodes as speech frames: one frame each; one more: no segmentation.
+  EXPECT_EQ(flatStart(power, threshold, 7), (std::vector<int>{0, 0, 1, 2, 3, 4, 5, 6, 6}));
+  EXPECT_TRUE(flatStart(power, threshold, 8).empty());
+  // Speech up to the last frame still leaves one frame for the trailing silence.
+  const std::vector<int> edge = flatStart({900, 900, 900}, 0, 3);
+  EXPECT_EQ(edge, (std::vector<int>{0, 1, 2}));
+}
+
+TEST(TrainFlatStart, DirectRouteSkipsTheSilenceBranchBetweenWords) {
+  AlignChain chain;
+  const char* prons[] = {"tU", "wun"};
+  ASSERT_EQ(chain.build(prons, 2), 1);
+  std::vector<ChainNodeView> view;
+  for (int i = 0; i < chain.nodeCount(); ++i) {
+    const AdaptWordNode& n = chain.node(i);
+    view.push_back({n.pel, n.successorCount, {n.successors[0], n.successors[1]}});
+  }
+  const std::vector<int> route = directRoute(view);
+  ASSERT_FALSE(route.empty());
+  EXPECT_EQ(route.front(), 0);
+  EXPECT_EQ(route.back(), chain.nodeCount() - 1);
+  // No silence node between the words on the direct route.
+  for (size_t i = 1; i + 1 < route.size(); ++i) EXPECT_NE(chain.node(route[i]).pel, 0) << i;
+  EXPECT_EQ(chain.node(route[0]).pel, 0);
+  // The route's length is the chain's shortest path.
+  EXPECT_EQ(static_cast<int>(route.size()), chain.minimumFrames());
+  // The first inner state is "t" after silence; the one after "t" is "U" in the left context of t.
+  EXPECT_EQ(chain.node(route[1]).pel, firstState('t'));
+}
+
+TEST(TrainNormaliser, ShiftBringsTheSpeechMeanToTheTargets) {
+  std::vector<std::vector<Frame>> utts(2);
+  // Silence frames (low power) must not count.
+  for (auto& u : utts) {
+    u.push_back(frameOf(-900, 10));
+    u.push_back(frameOf(150, 1000));
+    u.push_back(frameOf(160, 1000));
+    u.push_back(frameOf(-900, 12));
+  }
+  int32_t shift[kStaticFeatures];
+  EXPECT_EQ(normaliserShift(utts, shift), 4);
+  EXPECT_EQ(shift[0], 180 - 155);
+  for (int i = 1; i < kStaticFeatures; ++i) EXPECT_EQ(shift[i], 128 - (155 + i)) << i;
+  applyShift(utts[0], shift);
+  EXPECT_EQ(utts[0][1].features[0], 175);
+  EXPECT_EQ(utts[0][1].features[20], 150 + 20);   // deltas are not shifted
+}
+
+TEST(TrainConvergence, StopsOnSmallGainOnWorseOrAtTheLimit) {
+  struct Case {
+    std::vector<double> costs;
+    int iterations;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{40, 36, 35, 34.99}, 4, "converged"},   // 0.01 / 35 is below 0.1 %
+      {{40, 36, 37, 30}, 3, "worse"},
+      {{40, 30, 20, 10, 5}, 4, "limit"},
+  };
+  for (const Case& c : cases) {
+    Convergence conv(0.001, 4);
+    int run = 0;
+    for (double cost : c.costs) {
+      ++run;
+      if (!conv.next(cost)) break;
+    }
+    EXPECT_EQ(run, c.iterations);
+    EXPECT_EQ(conv.iterations(), c.iterations);
+    EXPECT_STREQ(conv.reason(), c.reason);
+  }
+}

@@ -1,0 +1,112 @@
+// The model trainer's estimation steps, kept apart from its file handling so that tests can
+// drive them: templates from the frames aligned to a state (per-feature median or mean), the
+// fallback for states that received too few frames, the flat-start segmentation, the per-voice
+// normaliser shift and the convergence test of the re-alignment loop. See docs/training.md.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/frame.h"
+#include "lexicon/phoneset.h"
+
+namespace vlm {
+
+class User;
+
+namespace train {
+
+enum class Estimator { eMedian, eMean };
+
+// The template of a set of frames, feature by feature: the median (the mean of the two middle
+// values for an even count, rounded half away from zero) or the rounded mean. An empty set gives
+// all zeros and returns 0; otherwise 1.
+int templateOf(const std::vector<const Frame*>& frames, Estimator estimator,
+               int16_t out[kFrameFeatures]);
+
+// How each template of a model set was made.
+enum class Source : unsigned char {
+  eOwn,          // from the frames aligned to the state itself
+  eGroup,        // too few own frames: from all frames of the state's group (its other contexts)
+  eRelated,      // the group had too few frames: the same context of a related phone's group
+  eSpeech,       // nothing related either: all speech frames
+  eSilence,      // silence states: the one silence template
+  eSettings,     // states 1 and 12: settings, not acoustics
+};
+
+struct EstimateReport {
+  int own = 0, group = 0, related = 0, speech = 0;   // counts of the acoustic states by source
+  std::vector<int> framesPerState;                   // kPelCount entries
+  Source source[kPelCount];
+};
+
+// Per pel state, the frames aligned to it.
+using StateFrames = std::vector<std::vector<const Frame*>>;
+
+// Fills user.models from frames collected per pel state (kPelCount lists):
+// - a state with at least minFrames frames gets its own template;
+// - else its group's template (all frames of the group's 13 contexts), when the group has at
+//   least minFrames frames;
+// - else the template of the same context of a related phone's group (relatedGroup), when that
+//   one was made from its own or its group's frames;
+// - else the template of all non-silence frames.
+// Silence is only ever pel 0: every silence state but 1 and 12 gets pel 0's template; states 1
+// and 12 are left as they are (the caller fills the settings). Generic models are recomputed.
+void estimateModels(const StateFrames& perState, int minFrames, Estimator estimator, User& user,
+                    EstimateReport* report);
+
+// The group whose templates stand in for group g when g has no frames at all, or -1: the
+// alternative groups of the scorer (K for p and k, + for t and T, and back), then a phone of
+// similar sound in the same role (first, last or middle state).
+int relatedGroup(int group);
+
+// The linear route through a chain of pel states with the direct branches between words:
+// given the chain's nodes in order (pel and successors), the node indices from the leading to the
+// trailing silence that never pass through a silence node between two words.
+struct ChainNodeView {
+  short pel;
+  int successorCount;
+  int successors[2];
+};
+std::vector<int> directRoute(const std::vector<ChainNodeView>& nodes);
+
+// Flat start: frames before the first and after the last frame whose power exceeds threshold go
+// to the route's first and last node (silence); the frames in between are split evenly over the
+// inner nodes in order. Returns the node per frame, or an empty vector when the speech frames are
+// fewer than the inner nodes.
+std::vector<int> flatStart(const std::vector<int32_t>& power, int32_t threshold, int routeLength);
+
+// The speech threshold of an utterance, as the endpointer sets it from its levels:
+// (6 x peak + floor) >> 3 with the highest and lowest frame power.
+int32_t speechThreshold(const std::vector<int32_t>& power);
+
+// The shift that makes the mean of the 17 static features over the speech frames equal the
+// normaliser's targets (180 for feature 0, 128 for the others), i.e. the normaliser the channel
+// settles on after many utterances minus the one the frames were computed with. Returns the
+// number of speech frames used (0: shift all zero).
+int normaliserShift(const std::vector<std::vector<Frame>>& utterances, int32_t shift[kStaticFeatures]);
+// Adds shift to the static features of the frames (clamped to 16 bits).
+void applyShift(std::vector<Frame>& frames, const int32_t shift[kStaticFeatures]);
+
+// The re-alignment loop's stop rule: stop when the average frame cost improved by less than
+// relativeGain of the previous value, got worse, or maxIterations were run.
+class Convergence {
+ public:
+  Convergence(double relativeGain, int maxIterations)
+      : gain(relativeGain), limit(maxIterations) {}
+  // Records the average cost of one iteration; returns 1 to go on, 0 to stop.
+  int next(double averageCost);
+  int iterations() const { return static_cast<int>(history.size()); }
+  const std::vector<double>& costs() const { return history; }
+  // Why the loop stopped ("converged", "worse", "limit"), or "" while running.
+  const char* reason() const { return why; }
+
+ private:
+  double gain;
+  int limit;
+  std::vector<double> history;
+  const char* why = "";
+};
+
+}  // namespace train
+}  // namespace vlm
