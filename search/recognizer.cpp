@@ -4,6 +4,8 @@
 #define VLM_UNIT "recog"
 #include "search/recognizer.h"
 
+#include "models/adapt.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -745,6 +747,14 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
     if (result->count() > 0 && x->score > result->at(0)->score + pruneThresh) break;
   }
   return result->count();
+}
+
+int Recognizer::adapt(Utterance* utterance, const FSGNodeTypeItemAC* words, AdaptAccumHS* accums,
+                      const char* logPath) {
+  const WordDictionary* dict = wordDictionary;
+  if (utterance != nullptr && utterance->result != nullptr && utterance->result->wordDictionary != nullptr)
+    dict = utterance->result->wordDictionary;
+  return adaptUtterance(user, dict, utterance, words, accums, logPath);
 }
 
 }  // namespace vlm

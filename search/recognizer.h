@@ -11,6 +11,9 @@
 
 namespace vlm {
 
+class AdaptAccumHS;
+class FSGNodeTypeItemAC;
+
 class User;
 class WordDictionary;
 class RuleDictionary;
@@ -51,6 +54,10 @@ class Recognizer {
   // the list filled up; 0 when nothing could start, no path ended in silence, or the search was
   // aborted (the utterance is then marked aborted and its result list is empty).
   int recognize(Utterance* utterance, int* rules, int ruleCount);
+  // Aligns the utterance with the known word sequence and records its frames into accums (with
+  // the dictionary of the utterance's own result when it carries one); 1 when frames were
+  // recorded, 0 when the sequence cannot be aligned or the utterance was aborted.
+  int adapt(Utterance* utterance, const FSGNodeTypeItemAC* words, AdaptAccumHS* accums, const char* logPath);
 
   // The code the last search ended with (RecognizeAbort).
   int lastAbortCode() const { return abortCode; }
