@@ -122,6 +122,19 @@ TEST(TrainFlatStart, SplitsSpeechEvenlyAndKeepsSilenceAtTheEnds) {
   EXPECT_EQ(edge, (std::vector<int>{0, 1, 2}));
 }
 
+TEST(TrainFlatStart, WeakFinalConsonantStaysWithTheSpeech) {
+  // Noise, a loud vowel, then a weak fricative a quarter of the vowel's power ("off").
+  //                               0    1    2     3     4     5     6     7    8    9
+  const std::vector<int32_t> power{290, 300, 4500, 5000, 4800, 1400, 1300, 1250, 300, 280};
+  // The endpointer's threshold cuts the fricative off; the edge threshold keeps it.
+  EXPECT_EQ(speechThreshold(power), (6 * 5000 + 280) >> 3);
+  EXPECT_EQ(edgeThreshold(power), 280 + ((5000 - 280) >> 3));
+  const std::vector<int> nodes = flatStart(power, edgeThreshold(power), 5);
+  EXPECT_EQ(nodes, (std::vector<int>{0, 0, 1, 1, 2, 2, 3, 3, 4, 4}));
+  EXPECT_EQ(flatStart(power, speechThreshold(power), 5), (std::vector<int>{0, 0, 1, 2, 3, 4, 4, 4, 4, 4}));
+  EXPECT_EQ(edgeThreshold({}), 0);
+}
+
 TEST(TrainFlatStart, DirectRouteSkipsTheSilenceBranchBetweenWords) {
   AlignChain chain;
   const char* prons[] = {"tU", "wun"};

@@ -457,7 +457,7 @@ int main(int argc, char** argv) {
     const std::vector<int> route = directRoute(view);
     std::vector<int32_t> power;
     for (const Frame& f : u->frames) power.push_back(f.power);
-    const std::vector<int> nodes = flatStart(power, speechThreshold(power), static_cast<int>(route.size()));
+    const std::vector<int> nodes = flatStart(power, edgeThreshold(power), static_cast<int>(route.size()));
     if (nodes.empty()) {
       ++flatFailed;
       continue;

@@ -189,6 +189,12 @@ int32_t speechThreshold(const std::vector<int32_t>& power) {
   return (6 * *hi + *lo) >> 3;
 }
 
+int32_t edgeThreshold(const std::vector<int32_t>& power) {
+  if (power.empty()) return 0;
+  const auto [lo, hi] = std::minmax_element(power.begin(), power.end());
+  return *lo + ((*hi - *lo) >> 3);
+}
+
 std::vector<int> flatStart(const std::vector<int32_t>& power, int32_t threshold, int routeLength) {
   const int n = static_cast<int>(power.size());
   const int inner = routeLength - 2;

@@ -80,6 +80,13 @@ std::vector<int> flatStart(const std::vector<int32_t>& power, int32_t threshold,
 // (6 x peak + floor) >> 3 with the highest and lowest frame power.
 int32_t speechThreshold(const std::vector<int32_t>& power);
 
+// The threshold that bounds the speech for the flat start: an eighth of the way from the lowest
+// to the highest frame power. The endpointer's threshold sits three quarters of the way up and
+// leaves out weak consonants at the edges (a final "f" is a quarter of a vowel's power); a
+// segmentation that starts with those frames in the silence never gives them back, and the
+// consonant's last state then learns the end of the vowel before it.
+int32_t edgeThreshold(const std::vector<int32_t>& power);
+
 // The shift that makes the mean of the 17 static features over the speech frames equal the
 // normaliser's targets (180 for feature 0, 128 for the others), i.e. the normaliser the channel
 // settles on after many utterances minus the one the frames were computed with. Returns the
