@@ -12,7 +12,7 @@ Steps (everything generated lands in --out, which is outside version control):
    cmudict-en-us.dict), and --count test commands sampled from it (tests.tsv);
 2. each held-out voice speaks every test command (11025 Hz for us, 16 kHz for PocketSphinx, both
    made by sox from the same synthesiser output) and the enrollment prompts of data/enrol.txt;
-3. per voice: our recogniser (bin/accuracy_recognize: `recognize` plus the models' warp bin) with
+3. per voice: our recogniser (bin/recognize, which builds the filter bank for the models' warp bin) with
    a snapshot of data/newuser.usr (speaker independent), the `adapt` tool on the
    voice's enrollment recordings, our recogniser with the adapted models, and pocketsphinx_batch
    with the JSGF grammar; each recogniser runs as one process over all the voice's files, on one
@@ -240,8 +240,7 @@ def timed(cmd, timefile, stdout_path, stderr_path):
 def run_ours(recognize, usr, gdir, wavs, stem):
     cmd = [recognize, "--usr", usr, "--voc", os.path.join(gdir, "commands.voc"),
            "--rul", os.path.join(gdir, "commands.rul"), "--rule", "command"] + wavs
-    if os.path.basename(recognize) == "recognize":
-        cmd.append("--json")
+    cmd.append("--json")
     rc, cpu, wall, peak = timed(cmd, stem + ".time", stem + ".json", stem + ".err")
     hyps = {}
     with open(stem + ".json") as f:
@@ -337,15 +336,9 @@ def main():
         if v not in VOICES:
             raise SystemExit(f"unknown or not held-out voice: {v} (known: {', '.join(VOICES)})")
 
-    # accuracy_recognize builds the filter bank for the models' warp bin; recognize does not, so
-    # with it an enrolled speaker's models would be scored on features of the neutral warp bin.
-    recognize = os.path.join(build, "bin", "accuracy_recognize")
+    recognize = os.path.join(build, "bin", "recognize")
     adapt = os.path.join(build, "bin", "adapt")
     notes = []
-    if not os.access(recognize, os.X_OK):
-        recognize = os.path.join(build, "bin", "recognize")
-        notes.append("accuracy_recognize is not built: using recognize, which keeps the neutral warp "
-                     "bin's filter bank, so the enrolled figures understate enrollment.")
     have_usr = os.path.exists(args.usr)
     have_rec = os.access(recognize, os.X_OK)
     if not have_usr:

@@ -24,5 +24,5 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja >/dev/null
 fi
 # A failed build is reported but does not stop the PocketSphinx column.
-cmake --build "$build" -j2 --target accuracy_recognize recognize adapt >/dev/null || echo "run.sh: building accuracy_recognize/recognize/adapt failed" >&2
+cmake --build "$build" -j2 --target recognize adapt >/dev/null || echo "run.sh: building recognize/adapt failed" >&2
 exec python3 -B "$here/accuracy.py" --build "$build" "$@"

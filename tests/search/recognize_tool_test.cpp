@@ -176,6 +176,21 @@ TEST_F(RecognizeToolTest, BadInputIsReportedAfterTheOtherFiles) {
   EXPECT_NE(std::string::npos, r.err.find("usage")) << r.err;
 }
 
+TEST_F(RecognizeToolTest, OtherFormatsGoThroughLibsndfile) {
+  // RIFF and NIST are read by the audio layer; FLAC only by libsndfile, opened on demand.
+  if (std::system("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+  const std::string flac = scratch("sun.flac");
+  ASSERT_EQ(0, std::system(("sox " + wave + " " + flac).c_str()));
+  const std::string text = scratch("notsound.wav");
+  std::ofstream(text) << "RULE top ( sun ) ;\n";
+  const ToolRun r = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " " + flac + " " + text + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.out.find(flac + "\tsun\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\tframes\t" + std::to_string(frameCount) + "\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.err.find(text + ": not a RIFF WAVE or NIST file (libsndfile: ")) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find(wave + "\tsun\n")) << r.out;
+}
+
 TEST_F(RecognizeToolTest, JsgfGrammarsAreConverted) {
   const std::string jsgf = scratch("t.jsgf");
   std::ofstream(jsgf) << "#JSGF V1.0;\ngrammar t;\npublic <top> = <word>;\n<word> = sun | moon;\n";

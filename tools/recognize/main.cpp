@@ -16,6 +16,7 @@
 // rule, a grammar that does not parse) are reported on standard error; the exit status is then 1,
 // after every other file has been processed.
 #include <sndfile.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,50 +55,94 @@ void usage() {
 }
 
 // Reads a wave file as 16-bit mono samples at 11025 Hz. Empty error on success.
+// The number of lines of a text file (0 when it cannot be read). Dictionaries hold one
+// pronunciation per line and rule files start each rule with "RULE", so counting both before
+// reading sizes the tables for what is loaded rather than for the largest dictionary there is.
+int countInFile(const char* path, const char* prefix) {
+  std::ifstream in(path, std::ios::binary);
+  int count = 0;
+  std::string line;
+  const std::size_t n = prefix ? std::strlen(prefix) : 0;
+  while (std::getline(in, line))
+    if (n == 0 || line.compare(0, n, prefix) == 0) count++;
+  return count;
+}
+
+// libsndfile, opened the first time a file is not RIFF or NIST: the wave files recognition is
+// normally run on never map it (and the dozen codec libraries it needs) into the process.
+struct Sndfile {
+  bool tried = false;
+  void* handle = nullptr;
+  SNDFILE* (*open)(const char*, int, SF_INFO*) = nullptr;
+  sf_count_t (*readfFloat)(SNDFILE*, float*, sf_count_t) = nullptr;
+  int (*close)(SNDFILE*) = nullptr;
+  const char* (*strerror)(SNDFILE*) = nullptr;
+
+  bool load() {
+    if (!tried) {
+      tried = true;
+      handle = dlopen("libsndfile.so.1", RTLD_NOW | RTLD_LOCAL);
+      if (handle != nullptr) {
+        open = reinterpret_cast<decltype(open)>(dlsym(handle, "sf_open"));
+        readfFloat = reinterpret_cast<decltype(readfFloat)>(dlsym(handle, "sf_readf_float"));
+        close = reinterpret_cast<decltype(close)>(dlsym(handle, "sf_close"));
+        strerror = reinterpret_cast<decltype(strerror)>(dlsym(handle, "sf_strerror"));
+      }
+    }
+    return open && readfFloat && close && strerror;
+  }
+};
+Sndfile sndfile;
+
+// Other formats (FLAC, Ogg, AIFF, ...) through libsndfile, channels mixed to mono.
+bool readOtherFormat(const char* path, std::vector<float>* mono, unsigned* rate, std::string* error) {
+  if (!sndfile.load()) return false;
+  SF_INFO info{};
+  SNDFILE* f = sndfile.open(path, SFM_READ, &info);
+  if (f == nullptr) {
+    *error = sndfile.strerror(nullptr);
+    return false;
+  }
+  if (info.channels < 1 || info.frames < 0 || info.samplerate <= 0) {
+    sndfile.close(f);
+    *error = "not a sound file";
+    return false;
+  }
+  std::vector<float> interleaved(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
+  const sf_count_t got = sndfile.readfFloat(f, interleaved.data(), info.frames);
+  sndfile.close(f);
+  mono->resize(got > 0 ? static_cast<size_t>(got) : 0);
+  for (size_t i = 0; i < mono->size(); i++) {
+    float sum = 0;
+    for (int c = 0; c < info.channels; c++) sum += interleaved[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
+    (*mono)[i] = sum / static_cast<float>(info.channels);
+  }
+  *rate = static_cast<unsigned>(info.samplerate);
+  return true;
+}
+
 std::vector<int16_t> readSpeech(const char* path, std::string* error) {
   std::vector<int16_t> out;
   if (access(path, R_OK) != 0) {
     *error = std::strerror(errno);
     return out;
   }
-  SF_INFO info{};
-  SNDFILE* f = sf_open(path, SFM_READ, &info);
   std::vector<float> mono;
   unsigned rate = 0;
-  if (f != nullptr) {
-    if (info.channels < 1 || info.frames < 0 || info.samplerate <= 0) {
-      sf_close(f);
-      *error = "not a sound file";
-      return out;
-    }
-    if (info.channels == 1 && info.samplerate == kRate) {
-      out.resize(static_cast<size_t>(info.frames));
-      const sf_count_t got = sf_readf_short(f, out.data(), info.frames);
-      out.resize(got > 0 ? static_cast<size_t>(got) : 0);
-      sf_close(f);
-      return out;
-    }
-    std::vector<float> interleaved(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-    const sf_count_t got = sf_readf_float(f, interleaved.data(), info.frames);
-    sf_close(f);
-    mono.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    for (size_t i = 0; i < mono.size(); i++) {
-      float sum = 0;
-      for (int c = 0; c < info.channels; c++) sum += interleaved[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
-      mono[i] = sum / static_cast<float>(info.channels);
-    }
-    rate = static_cast<unsigned>(info.samplerate);
-  } else {
-    // NIST and other forms the audio layer knows
-    LoadedWave wave;
-    char reason[256] = {0};
-    if (!loadWaveFile(path, &wave, reason, sizeof reason)) {
-      *error = sf_strerror(nullptr);
-      if (reason[0]) *error = reason;
-      return out;
-    }
+  // RIFF and NIST by the audio layer's reader; anything else through libsndfile.
+  LoadedWave wave;
+  char reason[256] = {0};
+  if (loadWaveFile(path, &wave, reason, sizeof reason)) {
     mono.assign(wave.samples, wave.samples + wave.count);
     rate = wave.rate;
+  } else {
+    std::string other;
+    if (!readOtherFormat(path, &mono, &rate, &other)) {
+      *error = reason[0] ? reason : "unknown sound file format";
+      if (!other.empty()) *error += " (libsndfile: " + other + ")";
+      else if (!sndfile.load()) *error += " (libsndfile.so.1 is not available for other formats)";
+      return out;
+    }
   }
   const float* samples = mono.data();
   uint32_t count = static_cast<uint32_t>(mono.size());
@@ -229,14 +274,18 @@ int main(int argc, char** argv) {
   }
   // The speaker's features are computed with the filter bank warped for that speaker.
   if (user.vtln != WavChannel::melFilterBankSecondEFormantBin()) WavChannel::melFilterBankWithVTLN(user.vtln);
-  WordDictionary words(400000);
+  // Room for every pronunciation of the dictionaries and for the compound words the grammar
+  // makes from their parts.
+  int wordRoom = 4096;
+  for (const char* voc : vocPaths) wordRoom += countInFile(voc, nullptr);
+  WordDictionary words(wordRoom);
   for (const char* voc : vocPaths) {
     if (!words.readFile(voc)) {
       std::fprintf(stderr, "recognize: cannot read dictionary %s\n", voc);
       failed = 1;
     }
   }
-  RuleDictionary rules(4096);
+  RuleDictionary rules(rulPath ? 256 + countInFile(rulPath, "RULE") : 4096);
   std::vector<int> active;
   if (rulPath) {
     if (!rules.readFile(rulPath, &words)) {
