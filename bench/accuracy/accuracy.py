@@ -73,7 +73,7 @@ def write_if_changed(path, text):
 
 # ---- 1. grammar, dictionaries, test commands --------------------------------------------------
 
-def make_grammar(out, count):
+def make_grammar(out, count, seed=G.TEST_SEED):
     gdir = os.path.join(out, "grammar")
     os.makedirs(gdir, exist_ok=True)
     base_path = os.path.join(ROOT, "data", "base.voc")
@@ -92,7 +92,7 @@ def make_grammar(out, count):
     write_if_changed(os.path.join(gdir, "commands.gram"), G.write_jsgf(rules))
     write_if_changed(os.path.join(gdir, "commands.voc"), "\n".join(voc) + "\n")
     write_if_changed(os.path.join(gdir, "commands.dict"), "\n".join(dic) + "\n")
-    commands = G.sample_commands(contacts, count)
+    commands = G.sample_commands(contacts, count, seed)
     for c in commands:
         assert G.matches(rules, c), c
     tests = [(f"c{i + 1:03d}", c) for i, c in enumerate(commands)]
@@ -324,6 +324,9 @@ def main():
     ap.add_argument("--build", default=os.path.join(ROOT, "build"), help="build directory with bin/")
     ap.add_argument("--out", default="", help="output directory (default BUILD/accuracy)")
     ap.add_argument("--count", type=int, default=120, help="test commands per voice")
+    ap.add_argument("--seed", type=int, default=G.TEST_SEED,
+                    help="seed of the command sample; another seed gives a development set to try "
+                         "changes on without touching the test commands (use another --out)")
     ap.add_argument("--voices", default=DEFAULT_VOICES, help="comma-separated held-out voices")
     ap.add_argument("--usr", default=os.path.join(ROOT, "data", "newuser.usr"), help="starting models")
     ap.add_argument("--jobs", type=int, default=2, help="parallel synthesis jobs")
@@ -354,7 +357,9 @@ def main():
     for n in notes:
         log(n)
 
-    gdir, rules, tests = make_grammar(out, args.count)
+    gdir, rules, tests = make_grammar(out, args.count, args.seed)
+    if args.seed != G.TEST_SEED:
+        notes.append(f"DEVELOPMENT SET: commands sampled with seed {args.seed}, not the test seed {G.TEST_SEED}.")
     # A snapshot of the starting models (and of the reference set adaptation spreads from), so that
     # a retrained model file cannot change under a running benchmark.
     mdir = os.path.join(out, "models")

@@ -283,7 +283,11 @@ def sample_time(rng):
     return words
 
 
-def sample_commands(contacts, count, seed=2603):
+# The seed of the test commands whose figures are reported; other seeds give development sets.
+TEST_SEED = 2603
+
+
+def sample_commands(contacts, count, seed=TEST_SEED):
     """count commands (word lists), drawn the same way for the same inputs."""
     rng = random.Random(seed)
     kinds = [("look", 40), ("call", 12), ("echo", 4), ("send", 5), ("voice", 4), ("schedule", 13),

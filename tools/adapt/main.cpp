@@ -373,6 +373,9 @@ int main(int argc, char** argv) {
     rules.deleteRule(rule);
   }
   accums.updateUser(&user, 0);
+  // The contexts the prompts never reached follow their group's adapted contexts, as after the
+  // calibration passes; without this they keep whatever calibration left them.
+  user.cousinsUpdate(&accums);
   progress("phase 2: %s of %s prompts adapted\n", std::to_string(adapted), std::to_string(phase2));
 
   if (readable == 0) {
