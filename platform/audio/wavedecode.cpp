@@ -1,5 +1,6 @@
-// Wave file loading for the file-backed input device and the sound player, sample conversions,
-// resampling with libsoxr, and the byte-stream cutter of the recording devices.
+// Wave file loading for the file-backed input device and the sound player, sample conversions
+// and resampling with libsoxr. Nothing here touches a device or the recording ring, so programs
+// that only read files link this without the device layer.
 #define VLM_UNIT "audiodev"
 #include <fcntl.h>
 #include <soxr.h>
@@ -24,54 +25,6 @@ int isPlayableFormat(const WaveFormat* f) {
   if (f->bitsPerSample != 8 && f->bitsPerSample != 16) return 0;
   if (f->blockAlign != f->channels * f->bitsPerSample / 8) return 0;
   return f->samplesPerSec >= 1000 && f->samplesPerSec <= 192000;
-}
-
-void CaptureWriter::write(const unsigned char* bytes, size_t n) {
-  while (n > 0) {
-    if (current == nullptr) {
-      current = fifo.takeFree();
-      fill = 0;
-      if (current == nullptr) return;  // overrun: the rest is lost
-    }
-    size_t take = kWaveInBufferBytes - fill;
-    if (take > n) take = n;
-    std::memcpy(current->data + fill, bytes, take);
-    fill += static_cast<unsigned>(take);
-    bytes += take;
-    n -= take;
-    if (fill == kWaveInBufferBytes) {
-      current->recorded = kWaveInBufferBytes;
-      fifo.putFilled(current);
-      current = nullptr;
-      fill = 0;
-    }
-  }
-}
-
-size_t CaptureWriter::writeNoDrop(const unsigned char* bytes, size_t n) {
-  size_t taken = 0;
-  while (n > 0) {
-    if (current == nullptr) {
-      if (fifo.freeCount() == 0) break;
-      current = fifo.takeFree();
-      fill = 0;
-      if (current == nullptr) break;
-    }
-    size_t take = kWaveInBufferBytes - fill;
-    if (take > n) take = n;
-    std::memcpy(current->data + fill, bytes, take);
-    fill += static_cast<unsigned>(take);
-    bytes += take;
-    n -= take;
-    taken += take;
-    if (fill == kWaveInBufferBytes) {
-      current->recorded = kWaveInBufferBytes;
-      fifo.putFilled(current);
-      current = nullptr;
-      fill = 0;
-    }
-  }
-  return taken;
 }
 
 unsigned char silenceByte(const WaveFormat& format) { return format.bitsPerSample == 8 ? 0x80 : 0; }

@@ -191,6 +191,17 @@ TEST_F(RecognizeToolTest, OtherFormatsGoThroughLibsndfile) {
   EXPECT_NE(std::string::npos, r.out.find(wave + "\tsun\n")) << r.out;
 }
 
+TEST(RecognizeToolLinking, NeedsNoSoundCardOrCodecLibraries) {
+  // Recognising files must not load the device layer's libraries (PortAudio, ALSA, JACK) or
+  // libsndfile's codecs: they would take more memory than the search itself.
+  const std::string dynamic = scratch("needed.txt");
+  ASSERT_EQ(0, std::system(("readelf -d " + vlmtest::binDir() + "/recognize >" + dynamic).c_str()));
+  const std::string needed = readText(dynamic);
+  ASSERT_NE(std::string::npos, needed.find("(NEEDED)")) << needed;
+  for (const char* library : {"libportaudio", "libasound", "libjack", "libsndfile", "libFLAC"})
+    EXPECT_EQ(std::string::npos, needed.find(library)) << library << " in\n" << needed;
+}
+
 TEST_F(RecognizeToolTest, JsgfGrammarsAreConverted) {
   const std::string jsgf = scratch("t.jsgf");
   std::ofstream(jsgf) << "#JSGF V1.0;\ngrammar t;\npublic <top> = <word>;\n<word> = sun | moon;\n";

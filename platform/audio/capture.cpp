@@ -1,0 +1,57 @@
+// The byte-stream cutter of the recording devices: device bytes into the ring's buffers.
+#define VLM_UNIT "audiodev"
+#include <cstring>
+
+#include "platform/audio/capture.h"
+
+namespace vlm {
+
+void CaptureWriter::write(const unsigned char* bytes, size_t n) {
+  while (n > 0) {
+    if (current == nullptr) {
+      current = fifo.takeFree();
+      fill = 0;
+      if (current == nullptr) return;  // overrun: the rest is lost
+    }
+    size_t take = kWaveInBufferBytes - fill;
+    if (take > n) take = n;
+    std::memcpy(current->data + fill, bytes, take);
+    fill += static_cast<unsigned>(take);
+    bytes += take;
+    n -= take;
+    if (fill == kWaveInBufferBytes) {
+      current->recorded = kWaveInBufferBytes;
+      fifo.putFilled(current);
+      current = nullptr;
+      fill = 0;
+    }
+  }
+}
+
+size_t CaptureWriter::writeNoDrop(const unsigned char* bytes, size_t n) {
+  size_t taken = 0;
+  while (n > 0) {
+    if (current == nullptr) {
+      if (fifo.freeCount() == 0) break;
+      current = fifo.takeFree();
+      fill = 0;
+      if (current == nullptr) break;
+    }
+    size_t take = kWaveInBufferBytes - fill;
+    if (take > n) take = n;
+    std::memcpy(current->data + fill, bytes, take);
+    fill += static_cast<unsigned>(take);
+    bytes += take;
+    n -= take;
+    taken += take;
+    if (fill == kWaveInBufferBytes) {
+      current->recorded = kWaveInBufferBytes;
+      fifo.putFilled(current);
+      current = nullptr;
+      fill = 0;
+    }
+  }
+  return taken;
+}
+
+}  // namespace vlm
