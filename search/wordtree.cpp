@@ -3,6 +3,7 @@
 #define VLM_UNIT "recog"
 #include "search/wordtree.h"
 
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -55,7 +56,12 @@ void WordNode::pushPenaltyUpTree(int amount) {
 
 WordNode* WordTreeStartNodes::makeRoom(WordTree* tree) {
   if (count == capacity) {
-    int newCapacity = capacity + kContextClassCount;
+    // A tree has 169 buckets and most hold one to three states, so a bucket starts with room for
+    // two and doubles (a fixed step of 13 gave every bucket 13 states and, in large buckets, left
+    // a trail of outgrown arrays the free lists do not take back).
+    int newCapacity = capacity == 0 ? 2 : capacity * 2;
+    if (newCapacity > SHRT_MAX) newCapacity = SHRT_MAX;
+    if (newCapacity <= capacity) return nullptr;
     WordNode* grown = tree->takeArray(newCapacity);
     if (grown == nullptr) return nullptr;
     if (count > 0) std::memcpy(static_cast<void*>(grown), states, sizeof(WordNode) * count);

@@ -55,7 +55,7 @@ struct WordNode {
   void pushPenaltyUpTree(int amount);
 };
 
-// One bucket of a tree's start states, grown 13 states at a time in the tree's arena.
+// One bucket of a tree's start states, grown in the tree's arena (two states, then doubling).
 struct WordTreeStartNodes {
   WordNode* states = nullptr;
   short count = 0;

@@ -127,6 +127,39 @@ TEST_F(WordTreeTest, PenaltiesArePushedUpTheTreeKeepingEveryPathSum) {
   EXPECT_EQ(start.penalty, (10 + 11 * 10) / 10);  // "doEL": 10 states, 12 each
 }
 
+TEST_F(WordTreeTest, ABucketGrowsPastItsFirstRoomKeepingEveryStartState) {
+  // The largest set of phones sharing a right context class all start words: their start states
+  // land in one bucket per left context, which must grow several times and keep every state.
+  std::map<int, std::string> byClass;
+  for (int c = 33; c < 127; c++)
+    if (isPhone(c) && c != ' ' && phoneRightClass(c) >= 0) byClass[phoneRightClass(c)] += static_cast<char>(c);
+  std::string phones;
+  int right = 0;
+  for (const auto& [cls, set] : byClass)
+    if (set.size() > phones.size()) phones = set, right = cls;
+  ASSERT_GE(phones.size(), 5u);
+  WordTree tree(nullptr);
+  std::vector<WordData*> added;
+  for (char p : phones) {
+    const std::string pron = std::string(1, p) + "t";
+    added.push_back(word(("w" + pron).c_str(), pron.c_str()));
+    ASSERT_EQ(tree.addWord(added.back(), nullptr), 1) << pron;
+  }
+  for (int k = 0; k < 13; k++) {
+    const WordTreeStartNodes& bucket = tree.bucket(k * 13 + right);
+    ASSERT_EQ(bucket.count, static_cast<int>(phones.size())) << k;
+    EXPECT_GE(bucket.capacity, bucket.count);
+    for (int i = 0; i < bucket.count; i++)
+      EXPECT_EQ(bucket.states[i].pel, phoneBasePel(phones[static_cast<size_t>(i)]) + k) << k << " " << i;
+  }
+  const std::multimap<int, int> sums = pathSums(tree);
+  for (WordData* w : added) {
+    EXPECT_EQ(sums.count(w->index), 13u) << w->pron;
+    auto [from, to] = sums.equal_range(w->index);
+    for (auto it = from; it != to; ++it) EXPECT_EQ(it->second, expectedTotal(w)) << w->pron;
+  }
+}
+
 TEST_F(WordTreeTest, SameWordTwiceIsRefusedAndChangesNothing) {
   WordTree tree(nullptr);
   WordData* call = word("call", "kol");
