@@ -87,6 +87,14 @@ PHASE2 = [
     "it is raining outside today",
     "please open the door",
     "she aided and traded",
+    # Prompts that end on the word endings commands end on before the pause (a name's last
+    # sound): the schwa, the syllabic n and "-ing" end no other prompt.
+    "a sofa and a panda",
+    "a banana and a pizza",
+    "meet me in the kitchen",
+    "we listen often",
+    "good morning",
+    "nothing is missing",
     "look up",
     "call home",
     "call work",
@@ -180,6 +188,23 @@ def main():
         sys.stdout.write("%s %4d  left %2d  right %2d\n" % (p, count[p], len(left[p]), len(right[p])))
     if uncovered:
         sys.stderr.write("make_enrol: phones never prompted: %s\n" % " ".join(uncovered))
+        return 1
+
+    # A command's last sound is heard before silence, in a context no other position gives it.
+    # Every phone that ends at least 1 % of the dictionary's words must end a prompt of the second
+    # phase, so that enrollment adapts its last state in the silence context.
+    ending = {}
+    for prs in full.values():
+        ending[prs[0][-1]] = ending.get(prs[0][-1], 0) + 1
+    common = sorted(p for p, n in ending.items() if n * 100 >= len(full))
+    final = {}
+    for text in PHASE2:
+        p = words[text.split()[-1]][0][-1]
+        final[p] = final.get(p, 0) + 1
+    sys.stdout.write("prompt-final phones: %s\n" % " ".join("%s:%d" % (p, final[p]) for p in sorted(final)))
+    unended = [p for p in common if p not in final]
+    if unended:
+        sys.stderr.write("make_enrol: common word endings that end no prompt: %s\n" % " ".join(unended))
         return 1
 
     txt = ["cmd_start_calibrate"]

@@ -1,14 +1,15 @@
-#!/bin/sh
+#!/bin/bash
 # Regenerates the starting models data/newuser.usr and data/delta.usr from scratch:
 # the synthetic corpus (kept in corpus/, outside version control; files already made are
 # reused), then the trainer. Run from anywhere; BUILD names the build directory (default build).
 #
 #   tools/train/make_models.sh [trainer options...]
-set -e
+set -e -o pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD:-$root/build}
 cd "$root"
 python3 tools/basevoc/make_basevoc.py
 python3 -W ignore::DeprecationWarning tools/corpus/build_corpus.py --out "$root/corpus"
 cmake --build "$build" --target train
-"$build/bin/train" --corpus "$root/corpus" --newuser data/newuser.usr --delta data/delta.usr "$@"
+# The trainer's figures are shown and kept in corpus/train.log.
+"$build/bin/train" --corpus "$root/corpus" --newuser data/newuser.usr --delta data/delta.usr "$@" 2>&1 | tee "$root/corpus/train.log"
