@@ -89,6 +89,11 @@ class RecognizeToolTest : public SearchTest {
     Frame f;
     while (channel.nextFrame(&f) >= 0) frames.push_back(f);
     frameCount = static_cast<int>(frames.size());
+    quietPower = loudPower = frames[0].power;
+    for (const Frame& x : frames) {
+      quietPower = std::min(quietPower, x.power);
+      loudPower = std::max(loudPower, x.power);
+    }
     const double frameSeconds = 200.0 / 11025.0;
     auto train = [&](short pel, double from, double to) {
       long sum[kFrameFeatures] = {};
@@ -116,6 +121,7 @@ class RecognizeToolTest : public SearchTest {
   }
   std::string wave, wave16k, usr, voc, rul;
   int frameCount = 0;
+  int32_t quietPower = 0, loudPower = 0;
 };
 
 TEST_F(RecognizeToolTest, TextOutputListsTheBestWordsTheNBestAndTheFrames) {
@@ -189,6 +195,49 @@ TEST_F(RecognizeToolTest, OtherFormatsGoThroughLibsndfile) {
   EXPECT_NE(std::string::npos, r.out.find("\tframes\t" + std::to_string(frameCount) + "\n")) << r.out;
   EXPECT_NE(std::string::npos, r.err.find(text + ": not a RIFF WAVE or NIST file (libsndfile: ")) << r.err;
   EXPECT_NE(std::string::npos, r.out.find(wave + "\tsun\n")) << r.out;
+}
+
+// The normaliser array of a --session JSON line.
+std::string normaliserOf(const std::string& line) {
+  const size_t at = line.find("\"normaliser\":[");
+  if (at == std::string::npos) return "";
+  return line.substr(at, line.find(']', at) - at);
+}
+
+TEST_F(RecognizeToolTest, SessionCarriesTheChannelFromFileToFile) {
+  const ToolRun whole = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " --rule top --json " + wave);
+  ASSERT_EQ(0, whole.status) << whole.err;
+  EXPECT_EQ(std::string::npos, whole.out.find("normaliser"));
+  // A speaker whose stored channel levels are those of the file, so that the endpointer finds
+  // the tones and not the noise before them.
+  User levels;
+  ASSERT_EQ(1, levels.readFile(usr.c_str()));
+  levels.models[kChannelStoreState][kStoreNoiseFloor] = static_cast<int16_t>(std::min(quietPower, int32_t{32767}));
+  levels.models[kChannelStoreState][kStoreSpeechPeak] = static_cast<int16_t>(std::min(loudPower, int32_t{32767}));
+  const std::string levelled = scratch("levels.usr");
+  ASSERT_EQ(1, levels.writeFile(levelled.c_str()));
+  const ToolRun r = run("--usr " + levelled + " --voc " + voc + " --rul " + rul + " --rule top --json --session " +
+                        wave + " " + wave);
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::string first = r.out.substr(0, r.out.find('\n'));
+  const std::string second = r.out.substr(first.size() + 1, r.out.find('\n', first.size() + 1) - first.size() - 1);
+  for (const std::string& line : {first, second}) {
+    EXPECT_NE(std::string::npos, line.find("{\"words\":\"sun\"")) << line;
+    // The endpointer cuts the utterance out of the file: fewer frames than the whole file.
+    const size_t at = line.find("\"frames\":");
+    ASSERT_NE(std::string::npos, at) << line;
+    const int frames = std::atoi(line.c_str() + at + 9);
+    EXPECT_GT(frames, 10) << line;
+    EXPECT_LT(frames, frameCount) << line;
+  }
+  // Each utterance's end moves the normaliser, and the next file starts from where it was left:
+  // the same file heard twice leaves two different normalisers.
+  ASSERT_FALSE(normaliserOf(first).empty()) << first;
+  EXPECT_NE(normaliserOf(first), normaliserOf(second));
+  // Heard on its own again, the file starts from the stored channel state: the first line again.
+  const ToolRun again = run("--usr " + levelled + " --voc " + voc + " --rul " + rul + " --rule top --json --session " +
+                            wave);
+  EXPECT_EQ(normaliserOf(first), normaliserOf(again.out.substr(0, again.out.find('\n'))));
 }
 
 TEST(RecognizeToolLinking, NeedsNoSoundCardOrCodecLibraries) {

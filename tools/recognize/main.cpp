@@ -1,7 +1,7 @@
 // recognize: runs the recognition search on wave files.
 //
 //   recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE) [--rule NAME...]
-//             [--json] WAVE...
+//             [--json] [--session] WAVE...
 //
 // For each wave file it prints the n-best list (words, score, rules), the phone-loop score and
 // the number of frames. Text output: the file name, a tab and the best hypothesis's words (empty
@@ -11,8 +11,14 @@
 // rules). Without --rule every top-level rule of the grammar is active (for a .rul file the rules
 // no other rule refers to; for a JSGF grammar its public rules).
 //
-// Wave files of any rate, sample format or channel count that libsndfile reads (and NIST files)
-// are mixed to mono and resampled to 11025 Hz. Errors (a missing or unreadable file, an unknown
+// By default every file is heard on its own: all its frames, from the channel state stored in the
+// speaker's models. With --session the files are the utterances of one speaker in order, heard as
+// the application hears them: one channel for all of them, the endpointer cutting each file's
+// first utterance out, and the channel's normaliser and levels carried from one to the next (each
+// utterance's end updates them); the JSON object then also has the normaliser after the file.
+//
+// RIFF and NIST files are read by the audio layer, other formats through libsndfile (opened on
+// demand); every rate, sample format or channel count is mixed to mono and resampled to 11025 Hz. Errors (a missing or unreadable file, an unknown
 // rule, a grammar that does not parse) are reported on standard error; the exit status is then 1,
 // after every other file has been processed.
 #include <sndfile.h>
@@ -51,7 +57,7 @@ constexpr int kRate = 11025;
 void usage() {
   std::fprintf(stderr,
                "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
-               "                 [--rule NAME...] [--json] WAVE...\n");
+               "                 [--rule NAME...] [--json] [--session] WAVE...\n");
 }
 
 // Reads a wave file as 16-bit mono samples at 11025 Hz. Empty error on success.
@@ -237,6 +243,7 @@ int main(int argc, char** argv) {
   const char* jsgfPath = nullptr;
   std::vector<const char*> vocPaths, ruleNames, waves;
   bool json = false;
+  bool session = false;
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
     auto value = [&](const char** target) {
@@ -254,6 +261,7 @@ int main(int argc, char** argv) {
     else if (a == "--jsgf") value(&jsgfPath);
     else if (a == "--rule") { value(&v); ruleNames.push_back(v); }
     else if (a == "--json") json = true;
+    else if (a == "--session") session = true;
     else if (a == "--help" || a == "-h") { usage(); return 0; }
     else if (a.size() > 1 && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "recognize: unknown option %s\n", a.c_str());
@@ -352,6 +360,8 @@ int main(int argc, char** argv) {
   }
 
   Recognizer recognizer(&user, &words, &rules);
+  StaticWavChannel sessionChannel;
+  if (session) user.setChanCepMnDel(&sessionChannel);
   for (const char* wave : waves) {
     std::string error;
     std::vector<int16_t> samples = readSpeech(wave, &error);
@@ -360,16 +370,27 @@ int main(int argc, char** argv) {
       failed = 1;
       continue;
     }
-    StaticWavChannel channel;
     WaveData data{samples.data(), static_cast<int32_t>(samples.size())};
-    Utterance utt(nullptr);
-    if (!samples.empty() && channel.open(&data)) {
-      user.setChanCepMnDel(&channel);
-      Frame frame;
-      while (channel.nextFrame(&frame) >= 0) utt.frames.add(frame);
+    StaticWavChannel fileChannel;
+    Utterance whole(nullptr);
+    Utterance* heard = nullptr;  // the session channel's utterance of this file
+    Utterance* uttp = &whole;
+    if (session) {
+      // The session channel keeps its normaliser and levels from file to file.
+      if (!samples.empty() && sessionChannel.open(&data) && sessionChannel.listen(1, nullptr) &&
+          sessionChannel.isUttAvailable() == 1)
+        heard = sessionChannel.takeUtt();
+      if (heard) uttp = heard;
+    } else {
+      if (!samples.empty() && fileChannel.open(&data)) {
+        user.setChanCepMnDel(&fileChannel);
+        Frame frame;
+        while (fileChannel.nextFrame(&frame) >= 0) whole.frames.add(frame);
+      }
+      whole.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
     }
-    utt.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
-    const int n = utt.frameCount() > 0 ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
+    Utterance& utt = *uttp;
+    const int n = heard || utt.frameCount() > 0 ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
     RecogResult* result = utt.result;
     const int count = result && n > 0 ? result->count() : 0;
     char text[4096];
@@ -392,7 +413,14 @@ int main(int argc, char** argv) {
         line += "{\"words\":" + jsonString(text) + ",\"score\":" + std::to_string(result->at(i)->score) +
                 ",\"rules\":[" + rulesOf(*result->at(i), ",", true) + "]}";
       }
-      line += "]}";
+      line += "]";
+      if (session) {
+        line += ",\"normaliser\":[";
+        for (int k = 0; k < kStaticFeatures; k++)
+          line += (k ? "," : "") + std::to_string(sessionChannel.cepstralNormaliser()[k]);
+        line += "]";
+      }
+      line += "}";
       std::printf("%s\n", line.c_str());
     } else {
       text[0] = 0;
@@ -405,6 +433,10 @@ int main(int argc, char** argv) {
       std::printf("\tphoneLoopScore\t%d\n\tframes\t%d\n", utt.phoneLoopScore, utt.frameCount());
     }
     std::fflush(stdout);
+    if (session) {
+      delete heard;
+      sessionChannel.close();
+    }
   }
   return failed;
 }
