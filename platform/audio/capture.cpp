@@ -6,6 +6,20 @@
 
 namespace vlm {
 
+size_t CaptureWriter::fillCurrent(const unsigned char* bytes, size_t n) {
+  size_t take = kWaveInBufferBytes - fill;
+  if (take > n) take = n;
+  std::memcpy(current->data + fill, bytes, take);
+  fill += static_cast<unsigned>(take);
+  if (fill == kWaveInBufferBytes) {
+    current->recorded = kWaveInBufferBytes;
+    fifo.putFilled(current);
+    current = nullptr;
+    fill = 0;
+  }
+  return take;
+}
+
 void CaptureWriter::write(const unsigned char* bytes, size_t n) {
   while (n > 0) {
     if (current == nullptr) {
@@ -13,18 +27,9 @@ void CaptureWriter::write(const unsigned char* bytes, size_t n) {
       fill = 0;
       if (current == nullptr) return;  // overrun: the rest is lost
     }
-    size_t take = kWaveInBufferBytes - fill;
-    if (take > n) take = n;
-    std::memcpy(current->data + fill, bytes, take);
-    fill += static_cast<unsigned>(take);
+    const size_t take = fillCurrent(bytes, n);
     bytes += take;
     n -= take;
-    if (fill == kWaveInBufferBytes) {
-      current->recorded = kWaveInBufferBytes;
-      fifo.putFilled(current);
-      current = nullptr;
-      fill = 0;
-    }
   }
 }
 
@@ -37,19 +42,10 @@ size_t CaptureWriter::writeNoDrop(const unsigned char* bytes, size_t n) {
       fill = 0;
       if (current == nullptr) break;
     }
-    size_t take = kWaveInBufferBytes - fill;
-    if (take > n) take = n;
-    std::memcpy(current->data + fill, bytes, take);
-    fill += static_cast<unsigned>(take);
+    const size_t take = fillCurrent(bytes, n);
     bytes += take;
     n -= take;
     taken += take;
-    if (fill == kWaveInBufferBytes) {
-      current->recorded = kWaveInBufferBytes;
-      fifo.putFilled(current);
-      current = nullptr;
-      fill = 0;
-    }
   }
   return taken;
 }

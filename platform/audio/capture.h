@@ -26,6 +26,10 @@ class CaptureWriter {
   void discardPartial() { fill = 0; }
 
  private:
+  // Copies as much of the n bytes as the buffer being filled takes (there must be one) and puts
+  // the buffer into the ring when it is full; returns the bytes taken.
+  size_t fillCurrent(const unsigned char* bytes, size_t n);
+
   WaveInFifo& fifo;
   WaveInHeader* current = nullptr;
   unsigned fill = 0;
