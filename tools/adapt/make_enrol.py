@@ -88,13 +88,17 @@ PHASE2 = [
     "please open the door",
     "she aided and traded",
     # Prompts that end on the word endings commands end on before the pause (a name's last
-    # sound): the schwa, the syllabic n and "-ing" end no other prompt.
+    # sound): the schwa, the syllabic n, "-ing", "oo", "sh", "aw" and "th" end no other prompt.
     "a sofa and a panda",
     "a banana and a pizza",
     "meet me in the kitchen",
     "we listen often",
     "good morning",
     "nothing is missing",
+    "we went to the zoo",
+    "a fresh fish",
+    "they saw the law",
+    "a bath once a month",
     "look up",
     "call home",
     "call work",
@@ -191,12 +195,12 @@ def main():
         return 1
 
     # A command's last sound is heard before silence, in a context no other position gives it.
-    # Every phone that ends at least 1 % of the dictionary's words must end a prompt of the second
-    # phase, so that enrollment adapts its last state in the silence context.
+    # Every phone that ends at least 0.5 % of the dictionary's words must end a prompt of the
+    # second phase, so that enrollment adapts its last state in the silence context.
     ending = {}
     for prs in full.values():
         ending[prs[0][-1]] = ending.get(prs[0][-1], 0) + 1
-    common = sorted(p for p, n in ending.items() if n * 100 >= len(full))
+    common = sorted(p for p, n in ending.items() if n * 200 >= len(full))
     final = {}
     for text in PHASE2:
         p = words[text.split()[-1]][0][-1]
