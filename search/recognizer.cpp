@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <utility>
 #include <cstring>
@@ -79,7 +81,6 @@ struct Search {
   OC<WordNode> wordEnds{250, 250};
   OC<WordNode> sortedEnds{250, 250};
   OC<OutOfVocabularyElement> oovCur{16, 16}, oovNext{16, 16};
-  EowHeapPq eow{cmpEowWordNode, 260, 260};
 
   // per-frame pel score cache: valid where stamp equals the frame's stamp
   int pelScores[kPelCount];
@@ -212,22 +213,25 @@ struct Search {
     deactivateAll();
     wordEnds.removeAll();
     sortedEnds.removeAll();
-    eow.clear();
     activeWords.empty();
     histories.empty();
   }
 
-  // Sorts the word-end list into sortedEnds (grouped by history group and word, best first).
+  // Sorts the word-end list into sortedEnds: grouped by history group, word and grammar node, best
+  // score first (cmpEowWordNode's order, greatest first). Ends equal in all four differ only in
+  // their context class and every one of them is processed; their order among themselves can only
+  // swap hypotheses of equal score in the n-best list. A plain sort: a priority queue filled and
+  // emptied each frame cost a quarter of the search time when many words end at once.
   void sortWordEnds(bool silenceOnly) {
     sortedEnds.removeAll();
-    eow.clear();
     for (int i = 0; i < wordEnds.count(); i++) {
       WordNode* e = wordEnds[i];
       if (e->history == nullptr || e->terminals == nullptr) continue;
       if (silenceOnly && e->pel != 0) continue;
-      eow.push(e);
+      sortedEnds.add(e);
     }
-    while (WordNode* e = eow.pop()) sortedEnds.add(e);
+    std::sort(sortedEnds.begin(), sortedEnds.end(),
+              [](const WordNode* a, const WordNode* b) { return cmpEowWordNode(a, b) > 0; });
     wordEnds.removeAll();
   }
 
