@@ -7,7 +7,8 @@ Texts: the command phrases of the voice command application (look up + names, ca
 types, echo, mail, schedule + appointment types, days, dates and clock times), the enrollment
 prompts of data/enrol.txt when that file exists, and phrases of dictionary words picked greedily
 so that every phone is heard after every left-context class and before every right-context class
-that English words give it (each such pair at least --cover times). Transcripts are dictionary
+that English words give it (each such pair at least --cover times; a pair with silence is heard only
+where a phrase starts or ends on it). Transcripts are dictionary
 words; their pronunciations come from data/base.voc, then data/enrol.voc, then
 data/fulldict.voc (the first pronunciation found, a word's primary).
 
@@ -25,9 +26,10 @@ where words and prons are space-separated, one pronunciation per word. Existing 
 reused, so a second run only makes what is missing. Standard library and the synthesisers only.
 """
 import argparse
-import audioop
+import array
 import hashlib
 import heapq
+import math
 import os
 import random
 import re
@@ -36,8 +38,16 @@ import subprocess
 import sys
 import tempfile
 import time
+import warnings
 import wave
 from concurrent.futures import ThreadPoolExecutor
+
+try:  # deprecated since Python 3.11 and gone from 3.13; mix_noise does without it
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        import audioop
+except ImportError:
+    audioop = None
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -287,6 +297,26 @@ def synth(voice, texts, tmpdir, jobs):
         list(ex.map(one, todo))
 
 
+def mix_noise(data, noise, factor):
+    """16-bit little-endian samples data + noise x factor, each product rounded down and each
+    result clipped to 16 bits: what audioop.add(data, audioop.mul(noise, 2, factor), 2) gives, so
+    that recordings stay the same with or without audioop."""
+    if audioop is not None:
+        return audioop.add(data, audioop.mul(noise, 2, factor), 2)
+    a = array.array("h")
+    a.frombytes(data)
+    b = array.array("h")
+    b.frombytes(noise)
+    if sys.byteorder == "big":
+        a.byteswap()
+        b.byteswap()
+    out = array.array("h", (min(32767, max(-32768, x + min(32767, max(-32768, math.floor(y * factor)))))
+                            for x, y in zip(a, b)))
+    if sys.byteorder == "big":
+        out.byteswap()
+    return out.tobytes()
+
+
 def finish(src, dst, rng, noise):
     """Converts to 11025 Hz mono 16-bit with padding and a random level, then adds noise."""
     level = rng.uniform(3.0, 15.0)
@@ -301,8 +331,7 @@ def finish(src, dst, rng, noise):
     reps = n // len(noise) + 1
     start = rng.randrange(0, len(noise) // 2) * 2
     nz = (noise * (reps + 1))[start:start + n]
-    nz = audioop.mul(nz, 2, rms / 1000.0)
-    mixed = audioop.add(data, nz, 2)
+    mixed = mix_noise(data, nz, rms / 1000.0)
     with wave.open(tmp, "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD:-$root/build}
 cd "$root"
 python3 tools/basevoc/make_basevoc.py
-python3 -W ignore::DeprecationWarning tools/corpus/build_corpus.py --out "$root/corpus"
+python3 tools/corpus/build_corpus.py --out "$root/corpus"
 cmake --build "$build" --target train
 # The trainer's figures are shown and kept in corpus/train.log. Every training utterance is also
 # heard through the filter bank of warp bin 53 (a shorter vocal tract heard as a longer one), which

@@ -1,0 +1,124 @@
+"""Checks of the corpus builder: the noise mixing without audioop, the voices' roles, and the texts
+(deterministic, every context pair the dictionary's words give heard, transcripts from our
+dictionaries).
+
+    python3 -B -m unittest discover -s tools/corpus -p 'test_*.py'
+"""
+import array
+import os
+import random
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import build_corpus as B  # noqa: E402
+
+DATA = os.path.join(B.ROOT, "data")
+
+# The voices DESIGN allows for training and tuning: espeak-ng's English voices and variants, flite
+# kal16, awb and slt, festival's kal diphone and slt HTS voices.
+ALLOWED = {"flite": {"kal16", "awb", "slt"},
+           "festival": {"voice_kal_diphone", "voice_cmu_us_slt_arctic_hts"}}
+
+
+def samples(values):
+    a = array.array("h", values)
+    if sys.byteorder == "big":
+        a.byteswap()
+    return a.tobytes()
+
+
+def values(data):
+    a = array.array("h")
+    a.frombytes(data)
+    if sys.byteorder == "big":
+        a.byteswap()
+    return list(a)
+
+
+class MixNoiseTest(unittest.TestCase):
+    def without_audioop(self, data, noise, factor):
+        saved = B.audioop
+        B.audioop = None
+        try:
+            return B.mix_noise(data, noise, factor)
+        finally:
+            B.audioop = saved
+
+    def test_products_round_down_and_sums_clip(self):
+        data = samples([100, 32000, -32000, 5, 0])
+        noise = samples([10, 2000, -2000, -3, 32767])
+        #        100+15, clipped, clipped, 5+floor(-4.5), floor(49150.5) clipped to 32767
+        self.assertEqual(values(self.without_audioop(data, noise, 1.5)), [115, 32767, -32768, 0, 32767])
+
+    def test_same_as_audioop_where_there_is_one(self):
+        if B.audioop is None:
+            self.skipTest("this Python has no audioop")
+        rng = random.Random(5)
+        data = samples([rng.randint(-32768, 32767) for _ in range(4000)])
+        noise = samples([rng.randint(-32768, 32767) for _ in range(4000)])
+        for factor in (0.006, 0.04, 0.7, 1.9):
+            self.assertEqual(self.without_audioop(data, noise, factor), B.mix_noise(data, noise, factor), factor)
+
+
+class VoicesTest(unittest.TestCase):
+    def test_roles_are_disjoint_and_every_voice_is_allowed(self):
+        names = [v[0] for v in B.VOICES]
+        self.assertEqual(len(names), len(set(names)))
+        train = {(v[2], v[3]) for v in B.VOICES if v[1] == "train"}
+        test = {(v[2], v[3]) for v in B.VOICES if v[1] == "test"}
+        self.assertTrue(train and test)
+        self.assertFalse(train & test)
+        self.assertEqual({v[1] for v in B.VOICES}, {"train", "test"})
+        for name, role, engine, voice, _ in B.VOICES:
+            if engine == "espeak":
+                self.assertTrue(voice.startswith("en"), name)
+            else:
+                self.assertIn(voice, ALLOWED.get(engine, set()), name)
+
+
+class TextsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prons = {}
+        for name in ("base.voc", "enrol.voc", "fulldict.voc"):
+            B.read_voc(os.path.join(DATA, name), cls.prons)
+        if not cls.prons:
+            raise unittest.SkipTest("no dictionaries in data/")
+        cls.texts, cls.words = B.make_texts(cls.prons, 3, 11)
+
+    def test_the_same_seed_gives_the_same_texts(self):
+        again, words = B.make_texts(self.prons, 3, 11)
+        self.assertEqual(again, self.texts)
+        self.assertEqual(words, self.words)
+
+    def test_every_context_pair_between_phones_is_heard(self):
+        # Pairs with silence (class 0) are heard only where a text starts or ends on them; the
+        # words of a phrase follow each other without a pause.
+        heard = set()
+        for _, ws in self.texts:
+            pron = "".join(self.prons[w] for w in ws)
+            heard.update(B.pairs_of(pron))
+        wanted = set()
+        for w, p in self.prons.items():
+            if B.re.fullmatch(r"[a-z]{3,9}", w) and "." not in p and all(c in B.LCLASS for c in p):
+                wanted.update(k for k in B.pairs_of(p) if 0 not in k)
+        self.assertTrue(wanted)
+        self.assertFalse(wanted - heard)
+
+    def test_texts_hold_the_commands_and_the_prompts_in_dictionary_words(self):
+        kinds = {tid[:3] for tid, _ in self.texts}
+        self.assertEqual(kinds, {"cmd", "enr", "cov", "snt"})
+        for tid, ws in self.texts:
+            self.assertTrue(ws, tid)
+            for w in ws:
+                self.assertIn(w, self.prons, tid)
+        said = {" ".join(ws) for _, ws in self.texts}
+        self.assertIn("echo off", said)
+        self.assertIn("a sofa and a panda", said)
+        ids = [tid for tid, _ in self.texts]
+        self.assertEqual(len(ids), len(set(ids)))
+
+
+if __name__ == "__main__":
+    unittest.main()
