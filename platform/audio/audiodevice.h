@@ -3,6 +3,7 @@
 // calls the layer; only the layer calls these.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 namespace vlm {
 
@@ -75,5 +76,10 @@ int loadWaveFile(const char* path, LoadedWave* wave, char* error, int room);
 // Converts mono float samples at rateIn to rateOut with libsoxr (a copy when the rates match);
 // returns new float[] with *countOut samples, or null.
 float* resampleMono(const float* in, uint32_t count, uint32_t rateIn, uint32_t rateOut, uint32_t* countOut);
+
+// Mono float samples in [-1, 1] at rate as the recogniser's input: 16-bit samples at 11025 Hz
+// (resampled with libsoxr when the rate differs; rounded, clipped). Returns 1, or 0 when the
+// resampling fails (out is then empty).
+int toSpeechSamples(const float* samples, uint32_t count, uint32_t rate, std::vector<int16_t>* out);
 
 }  // namespace vlm

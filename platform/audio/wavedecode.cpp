@@ -86,6 +86,24 @@ float* resampleMono(const float* in, uint32_t count, uint32_t rateIn, uint32_t r
   return out;
 }
 
+int toSpeechSamples(const float* samples, uint32_t count, uint32_t rate, std::vector<int16_t>* out) {
+  constexpr uint32_t kSpeechRate = 11025;
+  out->clear();
+  float* resampled = nullptr;
+  if (rate != kSpeechRate && count > 0) {
+    resampled = resampleMono(samples, count, rate, kSpeechRate, &count);
+    if (resampled == nullptr) return 0;
+    samples = resampled;
+  }
+  out->resize(count);
+  for (uint32_t i = 0; i < count; i++) {
+    const float v = std::nearbyint(samples[i] * 32768.0f);
+    (*out)[i] = static_cast<int16_t>(v > 32767.0f ? 32767 : v < -32768.0f ? -32768 : v);
+  }
+  delete[] resampled;
+  return 1;
+}
+
 namespace {
 
 uint32_t le32(const unsigned char* p) {

@@ -53,7 +53,6 @@ using namespace vlm;
 
 namespace {
 
-constexpr int kRate = 11025;
 constexpr int kPromptRoom = 257;   // prompt lines hold at most 256 characters
 bool quiet = false;
 
@@ -130,23 +129,10 @@ std::vector<int16_t> readSamples(const std::string& path, std::string* error) {
     *error = reason[0] ? reason : "cannot read";
     return out;
   }
-  const float* samples = wave.samples;
-  uint32_t count = wave.count;
-  float* resampled = nullptr;
-  if (wave.rate != kRate && count > 0) {
-    resampled = resampleMono(wave.samples, wave.count, wave.rate, kRate, &count);
-    if (resampled == nullptr) {
-      *error = "cannot resample to 11025 Hz";
-      return out;
-    }
-    samples = resampled;
+  if (!toSpeechSamples(wave.samples, wave.count, wave.rate, &out)) {
+    *error = "cannot resample to 11025 Hz";
+    return out;
   }
-  out.resize(count);
-  for (uint32_t i = 0; i < count; i++) {
-    const float v = std::nearbyint(samples[i] * 32768.0f);
-    out[i] = static_cast<int16_t>(v > 32767.0f ? 32767 : v < -32768.0f ? -32768 : v);
-  }
-  delete[] resampled;
   if (out.empty()) *error = "no samples";
   return out;
 }

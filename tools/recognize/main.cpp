@@ -52,7 +52,6 @@ using namespace vlm;
 
 namespace {
 
-constexpr int kRate = 11025;
 
 void usage() {
   std::fprintf(stderr,
@@ -150,23 +149,7 @@ std::vector<int16_t> readSpeech(const char* path, std::string* error) {
       return out;
     }
   }
-  const float* samples = mono.data();
-  uint32_t count = static_cast<uint32_t>(mono.size());
-  float* resampled = nullptr;
-  if (rate != kRate && count > 0) {
-    resampled = resampleMono(samples, count, rate, kRate, &count);
-    if (resampled == nullptr) {
-      *error = "cannot resample to 11025 Hz";
-      return out;
-    }
-    samples = resampled;
-  }
-  out.resize(count);
-  for (uint32_t i = 0; i < count; i++) {
-    const float v = std::nearbyint(samples[i] * 32768.0f);
-    out[i] = static_cast<int16_t>(v > 32767.0f ? 32767 : v < -32768.0f ? -32768 : v);
-  }
-  delete[] resampled;
+  if (!toSpeechSamples(mono.data(), static_cast<uint32_t>(mono.size()), rate, &out)) *error = "cannot resample to 11025 Hz";
   return out;
 }
 
