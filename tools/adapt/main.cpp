@@ -248,20 +248,26 @@ int main(int argc, char** argv) {
   int calibrationCount = 0;
   for (const Prompt& p : prompts) calibrationCount += p.calibration;
   int readable = 0;
+  // A prompt's recording as 11025 Hz samples; an unreadable one is reported and counted.
+  auto readRecording = [&](const Prompt& p, std::vector<int16_t>* samples) {
+    std::string error;
+    *samples = readSamples(p.wave, &error);
+    if (samples->empty()) {
+      std::fprintf(stderr, "adapt: %s: %s\n", p.wave.c_str(), error.c_str());
+      errors++;
+      return false;
+    }
+    readable++;
+    return true;
+  };
   if (calibrationCount > 0) {
     UttFifo kept(calibrationCount + 1);
     std::vector<int> estimates;
     WarpBinHistogram histogram;
     for (const Prompt& p : prompts) {
       if (!p.calibration) continue;
-      std::string error;
-      std::vector<int16_t> samples = readSamples(p.wave, &error);
-      if (samples.empty()) {
-        std::fprintf(stderr, "adapt: %s: %s\n", p.wave.c_str(), error.c_str());
-        errors++;
-        continue;
-      }
-      readable++;
+      std::vector<int16_t> samples;
+      if (!readRecording(p, &samples)) continue;
       if (p.text == "tea") {
         histogram.clear();
         Utterance* utt = listenTo(&channel, &samples);
@@ -312,14 +318,8 @@ int main(int argc, char** argv) {
       progress("  %s: words not in the dictionary, skipped: %s\n", p.wave, p.text);
       continue;
     }
-    std::string error;
-    std::vector<int16_t> samples = readSamples(p.wave, &error);
-    if (samples.empty()) {
-      std::fprintf(stderr, "adapt: %s: %s\n", p.wave.c_str(), error.c_str());
-      errors++;
-      continue;
-    }
-    readable++;
+    std::vector<int16_t> samples;
+    if (!readRecording(p, &samples)) continue;
     const int rule = rules.newRule("tmpRule");
     RuleData* rd = rule >= 0 ? rules.ruleAt(rule) : nullptr;
     if (rd == nullptr || !rd->setRuleBody(items, &words, &rules)) {
