@@ -23,8 +23,9 @@ struct CepMeanNorms {
 
 // The recognition step of calibration: recognise utt (taken from its channel, still being
 // filled) for user against ruleList[0..ruleCount-1] of rules, and copy the first hypothesis into
-// best. Returns non-zero when there is a result. The search installs one
-// (setCalibrationRecognizer); the speaker models stand below the search and cannot call it
+// best. Returns non-zero when there is a result. The search provides one
+// (recognizeForCalibration in search/recognizer.h), which enrollment installs with
+// setCalibrationRecognizer; the speaker models stand below the search and cannot call it
 // directly.
 using CalibrationRecognizeFn = int (*)(User* user, WordDictionary* words, RuleDictionary* rules,
                                        Utterance* utt, int* ruleList, int ruleCount,

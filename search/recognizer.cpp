@@ -761,4 +761,15 @@ int Recognizer::adapt(Utterance* utterance, const FSGNodeTypeItemAC* words, Adap
   return adaptUtterance(user, dict, utterance, words, accums, logPath);
 }
 
+int recognizeForCalibration(User* user, WordDictionary* words, RuleDictionary* rules, Utterance* utt,
+                            int* ruleList, int ruleCount, FSGNodeTypeItemAC* best) {
+  if (best == nullptr) return 0;
+  Recognizer recognizer(user, words, rules);
+  const int n = recognizer.recognize(utt, ruleList, ruleCount);
+  if (n <= 0 || utt->result == nullptr || utt->result->count() == 0) return 0;
+  const FSGNodeTypeItemAC* first = utt->result->at(0);
+  for (int k = 0; k < first->count(); k++) best->add((*first)[k]);
+  return 1;
+}
+
 }  // namespace vlm

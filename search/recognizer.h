@@ -81,4 +81,10 @@ class Recognizer {
   int framesSearched = 0;
 };
 
+// Calibration's recognition step through this search (models/calibrate.h): recognises utt for
+// user against ruleList and copies the first hypothesis into best; 1 with a result, else 0.
+// Enrollment installs it with setCalibrationRecognizer(recognizeForCalibration).
+int recognizeForCalibration(User* user, WordDictionary* words, RuleDictionary* rules, Utterance* utt,
+                            int* ruleList, int ruleCount, FSGNodeTypeItemAC* best);
+
 }  // namespace vlm

@@ -466,5 +466,23 @@ TEST_F(RecognizeTest, StalledFrontEndIsWaitedForUntilTheTimeLimit) {
   EXPECT_NE(std::string::npos, readText("velmora.log").find("channel warning: Time too long 300, aborting"));
 }
 
+TEST_F(RecognizeTest, CalibrationStepCopiesTheBestHypothesis) {
+  // Calibration's recognition step: the first hypothesis of the search, items and all; nothing
+  // (and best untouched) when the search finds no path.
+  loadRules("RULE top ( sun moon ) ;\n");
+  int top = ruleIndex("top");
+  FSGNodeTypeItemAC best;
+  ASSERT_EQ(1, recognizeForCalibration(&user, &words, &rules, utterance(chainPels({{"s@n"}, {"mun"}})), &top, 1,
+                                       &best));
+  char text[128];
+  toAscii(best, &words, text, sizeof text);
+  EXPECT_STREQ("sun moon", text);
+  const int kept = best.count();
+  EXPECT_GT(kept, 2);
+  Utterance* silent = utterance(chainPels({{"d0g"}}));
+  EXPECT_EQ(0, recognizeForCalibration(&user, &words, &rules, silent, &top, 1, &best));
+  EXPECT_EQ(kept, best.count());
+}
+
 }  // namespace
 }  // namespace searchtest

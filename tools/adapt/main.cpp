@@ -137,17 +137,6 @@ std::vector<int16_t> readSamples(const std::string& path, std::string* error) {
   return out;
 }
 
-// The calibration's recognition step through the search.
-int recognizeForCalibration(User* user, WordDictionary* words, RuleDictionary* rules, Utterance* utt,
-                            int* ruleList, int ruleCount, FSGNodeTypeItemAC* best) {
-  Recognizer recognizer(user, words, rules);
-  const int n = recognizer.recognize(utt, ruleList, ruleCount);
-  if (n <= 0 || utt->result == nullptr || utt->result->count() == 0) return 0;
-  const FSGNodeTypeItemAC* first = utt->result->at(0);
-  for (int k = 0; k < first->count(); k++) best->add((*first)[k]);
-  return 1;
-}
-
 // Starts the channel on a recording the way the enrollment program listens for a repetition.
 Utterance* listenTo(StaticWavChannel* channel, std::vector<int16_t>* samples) {
   WaveData data{samples->data(), static_cast<int32_t>(samples->size())};
