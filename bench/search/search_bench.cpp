@@ -29,34 +29,12 @@
 #include "search/recognizer.h"
 #include "search/result.h"
 #include "search/wordtree.h"
+#include "tests/search/chainpels.h"
 
 using namespace vlm;
 
 namespace {
 
-// Pel states of words spoken without pauses, with silence at both ends.
-std::vector<short> chainPels(const std::vector<std::string>& prons) {
-  std::vector<short> pels{0};
-  for (size_t w = 0; w < prons.size(); w++) {
-    const std::string& p = prons[w];
-    const char left = w == 0 ? '.' : prons[w - 1].back();
-    const char right = w + 1 == prons.size() ? '.' : prons[w + 1][0];
-    for (size_t j = 0; j < p.size(); j++) {
-      const char ph = p[j];
-      if (ph == '.') {
-        pels.push_back(0);
-        continue;
-      }
-      const char prev = j == 0 ? left : p[j - 1];
-      const char next = j + 1 == p.size() ? right : p[j + 1];
-      pels.push_back(static_cast<short>(phoneBasePel(ph) + phoneLeftClass(prev)));
-      if (phoneStateCount(ph) == 3) pels.push_back(static_cast<short>(phoneBasePel(ph) + 26 + phoneRightClass(next)));
-      pels.push_back(static_cast<short>(phoneBasePel(ph) + 13 + phoneRightClass(next)));
-    }
-  }
-  pels.push_back(0);
-  return pels;
-}
 
 struct Setup {
   User user;
@@ -123,7 +101,7 @@ Setup* makeSetup(int contacts, int closeness) {
   for (int k = 0; k < 5; k++) {
     const auto& [name, pron] = names[static_cast<size_t>(k * contacts / 5)];
     auto utt = std::make_unique<Utterance>(nullptr);
-    const std::vector<short> pels = chainPels({"luk", "@b", pron});
+    const std::vector<short> pels = searchtest::chainPels({{"luk"}, {"@b"}, {pron.c_str()}});
     for (size_t i = 0; i < pels.size(); i++) {
       const int n = pels[i] == 0 ? (i == 0 ? 8 : 12) : 4;
       Frame f;
