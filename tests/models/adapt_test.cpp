@@ -24,6 +24,7 @@
 #include "models/adapt.h"
 #include "models/alignchain.h"
 #include "models/user.h"
+#include "usrguard.h"
 #include "search/wordtree.h"
 
 namespace {
@@ -34,14 +35,7 @@ int firstPel(char p, int leftClass) { return phoneBasePel(p) + leftClass; }
 int lastPel(char p, int rightClass) { return phoneBasePel(p) + 13 + rightClass; }
 int middlePel(char p, int rightClass) { return phoneBasePel(p) + 26 + rightClass; }
 
-class UsrGuard {
- public:
-  UsrGuard() : saved(User::usr) {}
-  ~UsrGuard() { User::usr = saved; }
-
- private:
-  User* saved;
-};
+using modelstest::UsrGuard;
 
 // A separated speaker: every state's template far from every other's.
 std::unique_ptr<User> separatedUser() {
@@ -531,8 +525,11 @@ TEST(EnrolData, PromptSetLoadsAndCoversThePhones) {
   EXPECT_GE(teas, 3);
   EXPECT_GT(calibration, teas);
   EXPECT_GE(phase2, 65);
-  for (const char* p = kPhoneInventory; *p; p++)
-    if (*p != 'K' && *p != '+') EXPECT_TRUE(phones.count(*p)) << "phone " << *p;
+  for (const char* p = kPhoneInventory; *p; p++) {
+    if (*p != 'K' && *p != '+') {
+      EXPECT_TRUE(phones.count(*p)) << "phone " << *p;
+    }
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "audio/channel.h"
 #include "models/user.h"
+#include "usrguard.h"
 
 namespace {
 
@@ -36,15 +37,7 @@ struct Vec {
   int16_t v[kFrameFeatures] = {};
 };
 
-// The current speaker is process-wide: every test that sets it puts the old one back.
-class UsrGuard {
- public:
-  UsrGuard() : saved(User::usr) {}
-  ~UsrGuard() { User::usr = saved; }
-
- private:
-  User* saved;
-};
+using modelstest::UsrGuard;
 
 TEST(RudePelScore, TermsByHand) {
   struct Case {
