@@ -51,7 +51,7 @@ OCBase::~OCBase() {
   if (!heap && array != emptyWords + 1) ::operator delete(array - 1);
 }
 
-int OCBase::add(void* item) {
+int OCBase::addGrowing(void* item) {
   int index = makeRoom(1, -1);
   if (index < 0) return -1;
   array[index] = item;

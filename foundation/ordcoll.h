@@ -25,7 +25,16 @@ class OCBase {
   void** entries() const { return array; }  // 0-terminated
   void setEntry(int i, void* item) { array[i] = item; }
 
-  int add(void* item);             // at the end; returns the index
+  // At the end; returns the index. Appending within the room only moves the terminator, so it is
+  // done here; growing goes through makeRoom.
+  int add(void* item) {
+    if (arrayUsed + 1 < arraySize) {
+      array[arrayUsed + 1] = array[arrayUsed];
+      array[arrayUsed] = item;
+      return arrayUsed++;
+    }
+    return addGrowing(item);
+  }
   int add(void* item, int index);  // later entries move up; returns the index or -1
   // Opens a gap of count entries at index (-1: at the end); returns index, or -1 at the limit.
   int makeRoom(int count, int index = -1);
@@ -39,6 +48,7 @@ class OCBase {
   int find(const void* key, CompareFn compare, int* insertAt) const; // binary, with insertion point
 
  protected:
+  int addGrowing(void* item);
   void** array;
   int arraySize;
   int arrayUsed;

@@ -255,7 +255,22 @@ class ResultHistory {
 };
 
 // Word-end states ordered by history group, then word, then grammar node, best score first.
-int cmpEowWordNode(const void* a, const void* b);
+// Inline: the search sorts its word ends with it every frame.
+inline int cmpEowWordNode(const void* a, const void* b) {
+  auto* x = static_cast<const WordNode*>(a);
+  auto* y = static_cast<const WordNode*>(b);
+  const HistoryGroup* gx = x->history ? x->history->group : nullptr;
+  const HistoryGroup* gy = y->history ? y->history->group : nullptr;
+  if (gx != gy) return gy > gx ? 1 : -1;
+  const int wx = x->terminals ? x->terminals->word : -1;
+  const int wy = y->terminals ? y->terminals->word : -1;
+  if (wx != wy) return wy > wx ? 1 : -1;
+  // the same word at two grammar positions: keep each position's entries together
+  const FSGNode* nx = x->terminals ? x->terminals->node : nullptr;
+  const FSGNode* ny = y->terminals ? y->terminals->node : nullptr;
+  if (nx != ny) return ny > nx ? 1 : -1;
+  return y->score - x->score;
+}
 using EowHeapPq = HeapPQ<WordNode>;
 
 }  // namespace vlm
