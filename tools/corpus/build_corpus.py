@@ -51,22 +51,30 @@ except ImportError:
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-# Voices: (name, role, engine, engine voice, espeak speed). Only the synthetic voices allowed for
-# training and tuning appear here; the held-out ones are for evaluation only.
+# Voices: (name, role, engine, engine voice, extra engine arguments: command-line options for
+# espeak-ng and flite, Scheme expressions after the voice's selection for festival). Only the
+# synthetic voices allowed for training and tuning appear here; the held-out ones are for
+# evaluation only.
 VOICES = [
-    ("espeak-en-us", "train", "espeak", "en-us", 165),
-    ("espeak-en-us+m3", "train", "espeak", "en-us+m3", 155),
-    ("espeak-en-us+f2", "train", "espeak", "en-us+f2", 170),
-    ("espeak-en-gb+m7", "train", "espeak", "en-gb+m7", 160),
-    ("espeak-en-us+klatt2", "train", "espeak", "en-us+klatt2", 160),
-    ("espeak-en-029+f3", "train", "espeak", "en-029+f3", 150),
-    ("flite-kal16", "train", "flite", "kal16", 0),
-    ("festival-kal", "train", "festival", "voice_kal_diphone", 0),
-    ("espeak-en-us+f4", "test", "espeak", "en-us+f4", 160),
-    ("espeak-en-gb-x-rp+m5", "test", "espeak", "en-gb-x-rp+m5", 165),
-    ("flite-slt", "test", "flite", "slt", 0),
-    ("flite-awb", "test", "flite", "awb", 0),
-    ("festival-slt-hts", "test", "festival", "voice_cmu_us_slt_arctic_hts", 0),
+    ("espeak-en-us", "train", "espeak", "en-us", ["-s", "165"]),
+    ("espeak-en-us+m3", "train", "espeak", "en-us+m3", ["-s", "155"]),
+    ("espeak-en-us+f2", "train", "espeak", "en-us+f2", ["-s", "170"]),
+    ("espeak-en-gb+m7", "train", "espeak", "en-gb+m7", ["-s", "160"]),
+    ("espeak-en-us+klatt2", "train", "espeak", "en-us+klatt2", ["-s", "160"]),
+    ("espeak-en-029+f3", "train", "espeak", "en-029+f3", ["-s", "150"]),
+    ("flite-kal16", "train", "flite", "kal16", []),
+    # the same voice at about twice its pitch (its own formants): a voice pitched like a woman's
+    ("flite-kal16-high", "train", "flite", "kal16",
+     ["--setf", "int_f0_target_mean=210", "--setf", "int_f0_target_stddev=30"]),
+    ("festival-kal", "train", "festival", "voice_kal_diphone", []),
+    ("festival-kal-high", "train", "festival", "voice_kal_diphone",
+     ["(set! int_lr_params '((target_f0_mean 210) (target_f0_std 30) (model_f0_mean 170) "
+      "(model_f0_std 34)))"]),
+    ("espeak-en-us+f4", "test", "espeak", "en-us+f4", ["-s", "160"]),
+    ("espeak-en-gb-x-rp+m5", "test", "espeak", "en-gb-x-rp+m5", ["-s", "165"]),
+    ("flite-slt", "test", "flite", "slt", []),
+    ("flite-awb", "test", "flite", "awb", []),
+    ("festival-slt-hts", "test", "festival", "voice_cmu_us_slt_arctic_hts", []),
 ]
 
 # Context classes of the phones as neighbours (the same tables as the recogniser's word models):
@@ -267,7 +275,7 @@ def make_texts(prons, cover, seed):
 
 def synth(voice, texts, tmpdir, jobs):
     """Synthesises (id, words) into tmpdir/<id>.wav at the engine's own rate."""
-    name, role, engine, ev, speed = voice
+    name, role, engine, ev, extra = voice
     todo = [(i, ws) for i, ws in texts]
     if engine == "festival":
         chunks = [todo[k::jobs] for k in range(jobs)]
@@ -275,6 +283,8 @@ def synth(voice, texts, tmpdir, jobs):
             scm = os.path.join(tmpdir, f"job{id(chunk)}.scm")
             with open(scm, "w") as f:
                 f.write(f"({ev})\n")
+                for expr in extra:
+                    f.write(expr + "\n")
                 for i, ws in chunk:
                     text = " ".join(ws).replace('"', "")
                     out = os.path.join(tmpdir, i + ".wav")
@@ -289,9 +299,9 @@ def synth(voice, texts, tmpdir, jobs):
         text = " ".join(ws)
         out = os.path.join(tmpdir, i + ".wav")
         if engine == "espeak":
-            cmd = ["espeak-ng", "-v", ev, "-s", str(speed), "-w", out, text]
+            cmd = ["espeak-ng", "-v", ev, *extra, "-w", out, text]
         else:
-            cmd = ["flite", "-voice", ev, "-t", text, "-o", out]
+            cmd = ["flite", "-voice", ev, *extra, "-t", text, "-o", out]
         subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with ThreadPoolExecutor(jobs) as ex:
         list(ex.map(one, todo))
