@@ -51,8 +51,9 @@ except ImportError:
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-# Voices: (name, role, engine, engine voice, extra engine arguments: command-line options for
-# espeak-ng and flite, Scheme expressions after the voice's selection for festival). Only the
+# Voices: (name, role, engine, engine voice, extra engine arguments[, sox effects]). The extra
+# arguments are command-line options for espeak-ng and flite, Scheme expressions after the voice's
+# selection for festival; the sox effects are applied before the conversion to 11025 Hz. Only the
 # synthetic voices allowed for training and tuning appear here; the held-out ones are for
 # evaluation only.
 VOICES = [
@@ -70,6 +71,12 @@ VOICES = [
     ("festival-kal-high", "train", "festival", "voice_kal_diphone",
      ["(set! int_lr_params '((target_f0_mean 210) (target_f0_std 30) (model_f0_mean 170) "
       "(model_f0_std 34)))"]),
+    # the same voices at 175 Hz played 1.2 times faster: pitch 210 Hz and formants 20 % higher
+    ("flite-kal16-fem", "train", "flite", "kal16",
+     ["--setf", "int_f0_target_mean=175", "--setf", "int_f0_target_stddev=25"], ["speed", "1.2"]),
+    ("festival-kal-fem", "train", "festival", "voice_kal_diphone",
+     ["(set! int_lr_params '((target_f0_mean 175) (target_f0_std 25) (model_f0_mean 170) "
+      "(model_f0_std 34)))"], ["speed", "1.2"]),
     ("espeak-en-us+f4", "test", "espeak", "en-us+f4", ["-s", "160"]),
     ("espeak-en-gb-x-rp+m5", "test", "espeak", "en-gb-x-rp+m5", ["-s", "165"]),
     ("flite-slt", "test", "flite", "slt", []),
@@ -275,7 +282,7 @@ def make_texts(prons, cover, seed):
 
 def synth(voice, texts, tmpdir, jobs):
     """Synthesises (id, words) into tmpdir/<id>.wav at the engine's own rate."""
-    name, role, engine, ev, extra = voice
+    name, role, engine, ev, extra = voice[:5]
     todo = [(i, ws) for i, ws in texts]
     if engine == "festival":
         chunks = [todo[k::jobs] for k in range(jobs)]
@@ -327,13 +334,14 @@ def mix_noise(data, noise, factor):
     return out.tobytes()
 
 
-def finish(src, dst, rng, noise):
-    """Converts to 11025 Hz mono 16-bit with padding and a random level, then adds noise."""
+def finish(src, dst, rng, noise, effects=()):
+    """Converts to 11025 Hz mono 16-bit (after the voice's own sox effects, if any) with padding
+    and a random level, then adds noise."""
     level = rng.uniform(3.0, 15.0)
     rms = rng.uniform(6.0, 40.0)
     tmp = dst + ".tmp.wav"
     subprocess.run(["sox", src, "-r", "11025", "-c", "1", "-b", "16", "-e", "signed-integer", tmp,
-                    "gain", "-n", f"-{level:.1f}", "pad", "0.25", "0.3"],
+                    *effects, "gain", "-n", f"-{level:.1f}", "pad", "0.25", "0.3"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with wave.open(tmp, "rb") as w:
         data = w.readframes(w.getnframes())
@@ -410,7 +418,8 @@ def main():
                     src = os.path.join(tmpdir, i + ".wav")
                     if os.path.exists(src) and os.path.getsize(src) > 44:
                         finish(src, os.path.join(vdir, i + ".wav"),
-                               random.Random(f"{args.seed}-{name}-{i}"), noise)
+                               random.Random(f"{args.seed}-{name}-{i}"), noise,
+                               voice[5] if len(voice) > 5 else ())
                 with ThreadPoolExecutor(args.jobs) as ex:
                     list(ex.map(fin, missing))
         made = 0

@@ -70,7 +70,7 @@ class VoicesTest(unittest.TestCase):
         self.assertTrue(train and test)
         self.assertFalse(train & test)
         self.assertEqual({v[1] for v in B.VOICES}, {"train", "test"})
-        for name, role, engine, voice, _ in B.VOICES:
+        for name, role, engine, voice, *_ in B.VOICES:
             if engine == "espeak":
                 self.assertTrue(voice.startswith("en"), name)
             else:
