@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <utility>
+#include <vector>
 #include <cstring>
 
 #include "audio/utterance.h"
@@ -80,6 +81,7 @@ struct Search {
   AC<SuccessorPair> pairs{1024, 1024};
   OC<WordNode> wordEnds{250, 250};
   OC<WordNode> sortedEnds{250, 250};
+  std::vector<History*> targets;  // processRun: the target history of each start-list entry
   OC<OutOfVocabularyElement> oovCur{16, 16}, oovNext{16, 16};
 
   // per-frame pel score cache: valid where stamp equals the frame's stamp
@@ -293,6 +295,16 @@ void Search::processRun(int from, int to) {
     int lastWord = -1;
     History* lastTarget = nullptr;
     LawReturn* entries = link->entries();
+    // The history an entry's start goes into depends on the entry and h only, not on the word end:
+    // it is looked up (or made) once per entry for all ends of the run.
+    targets.assign(link->count, nullptr);
+    auto target = [&](int si, FSGNode* node, ReturnTree* returnTree) {
+      if (targets[si] == nullptr) {
+        int created;
+        targets[si] = histories.getHistory(previous, node, returnTree, frameIndex, &created);
+      }
+      return targets[si];
+    };
     for (int k = from; k < to; k++) {
       WordNode* e = sortedEnds[k];
       const bool silent = e->pel == 0;
@@ -310,12 +322,11 @@ void Search::processRun(int from, int to) {
       const int exitPenalty = e->terminals->penalty;
       for (int si = link->count - 1; si >= 0; si--) {
         const LawReturn& s = entries[si];
-        int created;
         switch (s.kind) {
           case eLawLinearWord: {
             auto* law = static_cast<LinearActiveWord*>(s.target);
             if (!silent && e->contextClass != law->terminal.firstRightClass) break;
-            History* H = histories.getHistory(previous, law->terminal.node, s.returnTree, frameIndex, &created);
+            History* H = target(si, law->terminal.node, s.returnTree);
             if (H == nullptr) break;
             pushEndings(H);
             WordNode* st = law->startState(silent ? 0 : e->terminals->lastLeftClass);
@@ -332,7 +343,7 @@ void Search::processRun(int from, int to) {
               any = b >= 0 && b < kWordTreeBuckets && tree->bucket(b).count > 0;
             }
             if (!any) break;
-            History* H = histories.getHistory(previous, tree->owner(), s.returnTree, frameIndex, &created);
+            History* H = target(si, tree->owner(), s.returnTree);
             if (H == nullptr) break;
             auto enterBucket = [&](int b) {
               const WordTreeStartNodes& bucket = tree->bucket(b);
@@ -351,7 +362,7 @@ void Search::processRun(int from, int to) {
           }
           case eLawOutOfVocabulary: {
             auto* el = static_cast<OutOfVocabularyElement*>(s.target);
-            History* H = histories.getHistory(previous, el->node, s.returnTree, frameIndex, &created);
+            History* H = target(si, el->node, s.returnTree);
             if (H == nullptr) break;
             pushEndings(H);
             enterOov(el, entry + loopTransitionPenalty + exitPenalty, H, loopBest);
