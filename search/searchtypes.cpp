@@ -71,6 +71,82 @@ int cmpWordEndings(const void* a, const void* b) {
   return static_cast<const WordEnding*>(b)->score - static_cast<const WordEnding*>(a)->score;
 }
 
+// ---- word-end order -------------------------------------------------------------------------
+
+void WordEndSorter::sort(const OC<WordNode>& ends, OC<WordNode>* sorted, bool silenceOnly) {
+  sorted->removeAll();
+  if (++stamp == 0) stamp = 1;
+  const int n = ends.count();
+  std::size_t slots = 64;
+  while (slots < 2 * static_cast<std::size_t>(n)) slots <<= 1;
+  if (slotStamp.size() < slots) {
+    slotStamp.assign(slots, 0);
+    slotBlock.resize(slots);
+  }
+  const std::size_t mask = slots - 1;
+  blocks.clear();
+  endBlock.clear();
+  int groupCount = 0;
+  for (int i = 0; i < n; i++) {
+    WordNode* e = ends[i];
+    if (e->history == nullptr || e->terminals == nullptr || (silenceOnly && e->pel != 0)) {
+      endBlock.push_back(-1);
+      continue;
+    }
+    HistoryGroup* g = e->history->group;
+    if (g->sortStamp != stamp) {
+      g->sortStamp = stamp;
+      g->sortOrdinal = groupCount++;
+    }
+    const int word = e->terminals->word;
+    const FSGNode* node = e->terminals->node;
+    std::uint64_t h = (static_cast<std::uint64_t>(g->sortOrdinal) << 32 | static_cast<std::uint32_t>(word)) ^
+                      static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(node));
+    h *= 0x9E3779B97F4A7C15ull;
+    std::size_t slot = static_cast<std::size_t>(h >> 40) & mask;
+    int b = -1;
+    while (slotStamp[slot] == stamp) {
+      const Block& k = blocks[slotBlock[slot]];
+      if (k.group == g->sortOrdinal && k.word == word && k.node == node) {
+        b = slotBlock[slot];
+        break;
+      }
+      slot = (slot + 1) & mask;
+    }
+    if (b < 0) {
+      b = static_cast<int>(blocks.size());
+      blocks.push_back(Block{g->sortOrdinal, word, node, 0, 0, 0});
+      slotStamp[slot] = stamp;
+      slotBlock[slot] = b;
+    }
+    blocks[b].count++;
+    endBlock.push_back(b);
+  }
+  // block starts: the groups in order, each group's blocks in the order they were met
+  groupStart.assign(groupCount + 1, 0);
+  for (const Block& k : blocks) groupStart[k.group + 1] += k.count;
+  for (int g = 0; g < groupCount; g++) groupStart[g + 1] += groupStart[g];
+  const int total = groupStart[groupCount];
+  for (Block& k : blocks) {
+    k.start = groupStart[k.group];
+    groupStart[k.group] += k.count;
+  }
+  if (total == 0 || sorted->makeRoom(total) < 0) return;
+  WordNode** out = sorted->begin();
+  for (int i = 0; i < n; i++) {
+    const int b = endBlock[i];
+    if (b < 0) continue;
+    Block& k = blocks[b];
+    WordNode* e = ends[i];
+    int j = k.start + k.filled++;
+    while (j > k.start && out[j - 1]->score > e->score) {
+      out[j] = out[j - 1];
+      j--;
+    }
+    out[j] = e;
+  }
+}
+
 // ---- linear words ---------------------------------------------------------------------------
 
 AwLinkHS::AwLinkHS() : HS<AwLink>(1024, 1024, awLinkCmp, awLinkHash) {}

@@ -7,6 +7,7 @@
 // and result hypotheses (FrameHistoryAC). No record is ever freed alone.
 #pragma once
 #include <cstddef>
+#include <vector>
 #include "foundation/arrcoll.h"
 #include "foundation/hashseq.h"
 #include "foundation/heappq.h"
@@ -167,6 +168,10 @@ class HistoryGroup {
   OC<History> histories;
   int best = kNoScore;
   History* bestHistory = nullptr;
+  // The search's word-end sort numbers the groups it meets: sortOrdinal is valid while
+  // sortStamp equals the sort's stamp.
+  unsigned sortStamp = 0;
+  int sortOrdinal = 0;
 
   // Over the histories from the last to the first: the lowest top word ending (strictly lower
   // replaces) and its history; stored and returned.
@@ -272,5 +277,38 @@ inline int cmpEowWordNode(const void* a, const void* b) {
   return y->score - x->score;
 }
 using EowHeapPq = HeapPQ<WordNode>;
+
+// Puts a frame's word-end states in the order the search hands them on: each history group's ends
+// together, within it each (word, grammar node)'s ends together, best score first. Ends without
+// a history or terminals are left out, and with silenceOnly every end that is not silence.
+//
+// This is cmpEowWordNode's grouping without a comparison sort (a few hundred ends per frame made
+// a comparison sort spend most of its time on mispredicted branches). Groups are numbered in the
+// order the list meets them (HistoryGroup::sortOrdinal); each (group, word, node) is a block,
+// found through a small hash table; blocks are laid out group by group in the order they were
+// met, and each block (a handful of ends, one per context class) is insertion-sorted by score.
+// Which group or block comes first does not matter to the search, which processes each run of
+// ends on its own; the order also no longer depends on where the arena put the records. Ends of
+// equal score in one block keep the list's order.
+class WordEndSorter {
+ public:
+  void sort(const OC<WordNode>& ends, OC<WordNode>* sorted, bool silenceOnly);
+
+ private:
+  struct Block {
+    int group;
+    int word;
+    const FSGNode* node;
+    int count;
+    int start;
+    int filled;
+  };
+  std::vector<Block> blocks;
+  std::vector<int> endBlock;     // each end's block, -1 when left out
+  std::vector<unsigned> slotStamp;  // a hash slot is in use while its stamp is the sort's
+  std::vector<int> slotBlock;
+  std::vector<int> groupStart;
+  unsigned stamp = 0;
+};
 
 }  // namespace vlm
