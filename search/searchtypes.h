@@ -259,31 +259,12 @@ class ResultHistory {
   AC<LawReturn> visited{32, 32};
 };
 
-// Word-end states ordered by history group, then word, then grammar node, best score first.
-// Inline: the search sorts its word ends with it every frame.
-inline int cmpEowWordNode(const void* a, const void* b) {
-  auto* x = static_cast<const WordNode*>(a);
-  auto* y = static_cast<const WordNode*>(b);
-  const HistoryGroup* gx = x->history ? x->history->group : nullptr;
-  const HistoryGroup* gy = y->history ? y->history->group : nullptr;
-  if (gx != gy) return gy > gx ? 1 : -1;
-  const int wx = x->terminals ? x->terminals->word : -1;
-  const int wy = y->terminals ? y->terminals->word : -1;
-  if (wx != wy) return wy > wx ? 1 : -1;
-  // the same word at two grammar positions: keep each position's entries together
-  const FSGNode* nx = x->terminals ? x->terminals->node : nullptr;
-  const FSGNode* ny = y->terminals ? y->terminals->node : nullptr;
-  if (nx != ny) return ny > nx ? 1 : -1;
-  return y->score - x->score;
-}
-using EowHeapPq = HeapPQ<WordNode>;
-
 // Puts a frame's word-end states in the order the search hands them on: each history group's ends
 // together, within it each (word, grammar node)'s ends together, best score first. Ends without
 // a history or terminals are left out, and with silenceOnly every end that is not silence.
 //
-// This is cmpEowWordNode's grouping without a comparison sort (a few hundred ends per frame made
-// a comparison sort spend most of its time on mispredicted branches). Groups are numbered in the
+// No comparison sort: with a few hundred ends per frame, sorting them (by group, word, node and
+// score) spent most of its time on mispredicted branches. Groups are numbered in the
 // order the list meets them (HistoryGroup::sortOrdinal); each (group, word, node) is a block,
 // found through a small hash table; blocks are laid out group by group in the order they were
 // met, and each block (a handful of ends, one per context class) is insertion-sorted by score.
