@@ -340,7 +340,7 @@ def finish(src, dst, rng, noise, effects=()):
     level = rng.uniform(3.0, 15.0)
     rms = rng.uniform(6.0, 40.0)
     tmp = dst + ".tmp.wav"
-    subprocess.run(["sox", src, "-r", "11025", "-c", "1", "-b", "16", "-e", "signed-integer", tmp,
+    subprocess.run(["sox", "-R", src, "-r", "11025", "-c", "1", "-b", "16", "-e", "signed-integer", tmp,
                     *effects, "gain", "-n", f"-{level:.1f}", "pad", "0.25", "0.3"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with wave.open(tmp, "rb") as w:
