@@ -1,22 +1,27 @@
-"""Checks of the corpus builder: the noise mixing without audioop, the voices' roles, and the texts
+"""Checks of the corpus builder: the noise mixing without audioop, the repeatable conversion, the
+voices' roles, and the texts
 (deterministic, every context pair the dictionary's words give heard, transcripts from our
 dictionaries).
 
     python3 -B -m unittest discover -s tools/corpus -p 'test_*.py'
 """
 import array
+import math
 import os
 import random
+import shutil
 import sys
+import tempfile
 import unittest
+import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_corpus as B  # noqa: E402
 
 DATA = os.path.join(B.ROOT, "data")
 
-# The voices DESIGN allows for training and tuning: espeak-ng's English voices and variants, flite
-# kal16, awb and slt, festival's kal diphone and slt HTS voices.
+# The voices the project allows for training and tuning: espeak-ng's English voices and variants,
+# flite kal16, awb and slt, festival's kal diphone and slt HTS voices.
 ALLOWED = {"flite": {"kal16", "awb", "slt"},
            "festival": {"voice_kal_diphone", "voice_cmu_us_slt_arctic_hts"}}
 
@@ -59,6 +64,32 @@ class MixNoiseTest(unittest.TestCase):
         noise = samples([rng.randint(-32768, 32767) for _ in range(4000)])
         for factor in (0.006, 0.04, 0.7, 1.9):
             self.assertEqual(self.without_audioop(data, noise, factor), B.mix_noise(data, noise, factor), factor)
+
+
+@unittest.skipUnless(shutil.which("sox"), "sox is not installed")
+class FinishTest(unittest.TestCase):
+    """A recording is converted the same way every time (sox dithers with a fixed seed)."""
+
+    def test_the_same_source_gives_the_same_recording(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            src = os.path.join(tmp, "tone.wav")
+            with wave.open(src, "wb") as w:
+                w.setnchannels(1)
+                w.setsampwidth(2)
+                w.setframerate(16000)
+                w.writeframes(samples([int(3000 * math.sin(i * 0.07) * math.sin(i * 0.0011))
+                                       for i in range(16000)]))
+            noise = samples([random.Random(5).randint(-1000, 1000) for _ in range(4096)])
+            for effects in ((), ("speed", "1.2")):
+                made = []
+                for k in range(2):
+                    dst = os.path.join(tmp, f"out{k}.wav")
+                    B.finish(src, dst, random.Random("seed"), noise, effects)
+                    with open(dst, "rb") as f:
+                        made.append(f.read())
+                self.assertEqual(made[0], made[1], effects)
+                with wave.open(dst, "rb") as w:
+                    self.assertEqual((w.getframerate(), w.getnchannels(), w.getsampwidth()), (11025, 1, 2))
 
 
 class VoicesTest(unittest.TestCase):
