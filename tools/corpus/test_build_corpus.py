@@ -1,7 +1,6 @@
 """Checks of the corpus builder: the noise mixing without audioop, the repeatable conversion, the
-voices' roles, and the texts
-(deterministic, every context pair the dictionary's words give heard, transcripts from our
-dictionaries).
+voices' roles, and the texts (deterministic, every context pair the dictionary's words give heard,
+transcripts from our dictionaries).
 
     python3 -B -m unittest discover -s tools/corpus -p 'test_*.py'
 """
