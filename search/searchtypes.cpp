@@ -2,6 +2,7 @@
 #define VLM_UNIT "recog"
 #include "search/searchtypes.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -75,7 +76,10 @@ int cmpWordEndings(const void* a, const void* b) {
 
 void WordEndSorter::sort(const OC<WordNode>& ends, OC<WordNode>* sorted, bool silenceOnly) {
   sorted->removeAll();
-  if (++stamp == 0) stamp = 1;
+  if (++stamp == 0) {  // wrapped: forget every slot (groups live for one search only)
+    std::fill(slotStamp.begin(), slotStamp.end(), 0u);
+    stamp = 1;
+  }
   const int n = ends.count();
   std::size_t slots = 64;
   while (slots < 2 * static_cast<std::size_t>(n)) slots <<= 1;
