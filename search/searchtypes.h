@@ -264,13 +264,13 @@ class ResultHistory {
 // a history or terminals are left out, and with silenceOnly every end that is not silence.
 //
 // No comparison sort: with a few hundred ends per frame, sorting them (by group, word, node and
-// score) spent most of its time on mispredicted branches. Groups are numbered in the
-// order the list meets them (HistoryGroup::sortOrdinal); each (group, word, node) is a block,
-// found through a small hash table; blocks are laid out group by group in the order they were
-// met, and each block (a handful of ends, one per context class) is insertion-sorted by score.
-// Which group or block comes first does not matter to the search, which processes each run of
-// ends on its own; the order also no longer depends on where the arena put the records. Ends of
-// equal score in one block keep the list's order.
+// score) spent most of its time on mispredicted branches. Groups are numbered in the order the
+// list meets them (HistoryGroup::sortOrdinal); each (group, word, node) is a block, found through
+// a small hash table; blocks are laid out group by group in the order they were met, and each
+// block (a handful of ends, one per context class) is insertion-sorted by score. Which group or
+// block comes first does not matter to the search, which processes each run of ends on its own;
+// the order also no longer depends on where the arena put the records. Ends of equal score in
+// one block keep the list's order.
 class WordEndSorter {
  public:
   void sort(const OC<WordNode>& ends, OC<WordNode>* sorted, bool silenceOnly);

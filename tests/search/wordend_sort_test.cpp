@@ -1,6 +1,4 @@
 // The order in which the search hands on a frame's word ends (WordEndSorter).
-#include <algorithm>
-#include <map>
 #include <random>
 #include <set>
 #include <tuple>

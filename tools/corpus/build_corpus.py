@@ -51,6 +51,19 @@ except ImportError:
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
+
+def flite_pitch(mean, deviation):
+    """flite options for an intonation of the given mean pitch and deviation (Hz)."""
+    return ["--setf", f"int_f0_target_mean={mean}", "--setf", f"int_f0_target_stddev={deviation}"]
+
+
+def festival_pitch(mean, deviation):
+    """Scheme for a festival diphone voice's intonation of the given mean pitch and deviation
+    (Hz); the kal voice's own model is kept."""
+    return [f"(set! int_lr_params '((target_f0_mean {mean}) (target_f0_std {deviation}) "
+            f"(model_f0_mean 170) (model_f0_std 34)))"]
+
+
 # Voices: (name, role, engine, engine voice, extra engine arguments[, sox effects]). The extra
 # arguments are command-line options for espeak-ng and flite, Scheme expressions after the voice's
 # selection for festival; the sox effects are applied before the conversion to 11025 Hz. Only the
@@ -65,18 +78,13 @@ VOICES = [
     ("espeak-en-029+f3", "train", "espeak", "en-029+f3", ["-s", "150"]),
     ("flite-kal16", "train", "flite", "kal16", []),
     # the same voice at about twice its pitch (its own formants): a voice pitched like a woman's
-    ("flite-kal16-high", "train", "flite", "kal16",
-     ["--setf", "int_f0_target_mean=210", "--setf", "int_f0_target_stddev=30"]),
+    ("flite-kal16-high", "train", "flite", "kal16", flite_pitch(210, 30)),
     ("festival-kal", "train", "festival", "voice_kal_diphone", []),
-    ("festival-kal-high", "train", "festival", "voice_kal_diphone",
-     ["(set! int_lr_params '((target_f0_mean 210) (target_f0_std 30) (model_f0_mean 170) "
-      "(model_f0_std 34)))"]),
+    ("festival-kal-high", "train", "festival", "voice_kal_diphone", festival_pitch(210, 30)),
     # the same voices at 175 Hz played 1.2 times faster: pitch 210 Hz and formants 20 % higher
-    ("flite-kal16-fem", "train", "flite", "kal16",
-     ["--setf", "int_f0_target_mean=175", "--setf", "int_f0_target_stddev=25"], ["speed", "1.2"]),
-    ("festival-kal-fem", "train", "festival", "voice_kal_diphone",
-     ["(set! int_lr_params '((target_f0_mean 175) (target_f0_std 25) (model_f0_mean 170) "
-      "(model_f0_std 34)))"], ["speed", "1.2"]),
+    ("flite-kal16-fem", "train", "flite", "kal16", flite_pitch(175, 25), ["speed", "1.2"]),
+    ("festival-kal-fem", "train", "festival", "voice_kal_diphone", festival_pitch(175, 25),
+     ["speed", "1.2"]),
     ("espeak-en-us+f4", "test", "espeak", "en-us+f4", ["-s", "160"]),
     ("espeak-en-gb-x-rp+m5", "test", "espeak", "en-gb-x-rp+m5", ["-s", "165"]),
     ("flite-slt", "test", "flite", "slt", []),
