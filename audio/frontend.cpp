@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "audio/channel.h"
 #include "audio/utterance.h"
@@ -131,6 +133,90 @@ const WelchWin& welchWin() {
   return win;
 }
 
+// ---- Twiddle factors -------------------------------------------------------------------------
+// The transforms advance their twiddle factors by a trigonometric recurrence. The factors are made
+// once per transform length and direction, by that same recurrence, and read from a table, so
+// every transform gives bit for bit what the recurrence in the loop gave, without its sines and
+// multiplications on every call. Lengths above 2^16 make their table per call.
+
+namespace {
+
+constexpr int kTwiddleLogs = 17;
+
+struct TwiddleTable {
+  std::once_flag made;
+  std::vector<double> w;   // (wr, wi) pairs in the order of use
+};
+
+// fft(n, sign): for each stage (span 2, 4, ... < n) the factors of m = 1, 3, ..., span - 1.
+void makeFftTwiddles(int n, int sign, std::vector<double>& w) {
+  w.clear();
+  for (int span = 2; span < n; span <<= 1) {
+    const double theta = -sign * (2.0 * kPi / span);
+    const double s = std::sin(0.5 * theta);
+    const double wpr = -2.0 * s * s, wpi = std::sin(theta);
+    double wr = 1.0, wi = 0.0;
+    for (int m = 1; m < span; m += 2) {
+      w.push_back(wr);
+      w.push_back(wi);
+      const double t = wr;
+      wr = wr * wpr - wi * wpi + wr;
+      wi = wi * wpr + t * wpi + wi;
+    }
+  }
+}
+
+// realfft(n): cos(theta k), sin(theta k) with theta = 2 pi / n for k = 1 .. n / 4.
+void makeRealTwiddles(int n, std::vector<double>& w) {
+  w.clear();
+  const double theta = 2.0 * kPi / n;
+  const double s = std::sin(0.5 * theta);
+  const double wpr = -2.0 * s * s, wpi = std::sin(theta);
+  double wr = 1.0, wi = 0.0;
+  for (int k = 1; k <= (n >> 1) / 2; ++k) {
+    const double t0 = wr;
+    wr = wr * wpr - wi * wpi + wr;
+    wi = wi * wpr + t0 * wpi + wi;
+    w.push_back(wr);
+    w.push_back(wi);
+  }
+}
+
+// The table of a length that is a power of two up to 2^16, -1 for any other.
+int tableSlot(int n) {
+  if (n < 2 || (n & (n - 1)) != 0) return -1;
+  int log = 0;
+  while ((1 << log) < n) ++log;
+  return log < kTwiddleLogs ? log : -1;
+}
+
+const double* fftTwiddles(int n, int sign, std::vector<double>& local) {
+  static TwiddleTable tables[2][kTwiddleLogs];
+  const int dir = sign >= 0 ? 1 : -1;
+  const int slot = tableSlot(n);
+  if (slot < 0) {
+    makeFftTwiddles(n, dir, local);
+    return local.data();
+  }
+  TwiddleTable& t = tables[dir > 0 ? 1 : 0][slot];
+  std::call_once(t.made, [&] { makeFftTwiddles(n, dir, t.w); });
+  return t.w.data();
+}
+
+const double* realTwiddles(int n, std::vector<double>& local) {
+  static TwiddleTable tables[kTwiddleLogs];
+  const int slot = tableSlot(n);
+  if (slot < 0) {
+    makeRealTwiddles(n, local);
+    return local.data();
+  }
+  TwiddleTable& t = tables[slot];
+  std::call_once(t.made, [&] { makeRealTwiddles(n, t.w); });
+  return t.w.data();
+}
+
+}  // namespace
+
 // ---- Transforms -----------------------------------------------------------------------------
 
 void fft(double* data, int n, int sign) {
@@ -147,14 +233,13 @@ void fft(double* data, int n, int sign) {
     }
     j += m;
   }
-  // Butterflies of growing span; the twiddle factor advances by a trigonometric recurrence.
+  // Butterflies of growing span.
+  std::vector<double> local;
+  const double* tw = fftTwiddles(n, sign, local);
   for (int span = 2; span < n; span <<= 1) {
     const int step = span << 1;
-    const double theta = -sign * (2.0 * kPi / span);
-    const double s = std::sin(0.5 * theta);
-    const double wpr = -2.0 * s * s, wpi = std::sin(theta);
-    double wr = 1.0, wi = 0.0;
-    for (int m = 1; m < span; m += 2) {
+    for (int m = 1; m < span; m += 2, tw += 2) {
+      const double wr = tw[0], wi = tw[1];
       for (int i = m; i <= n; i += step) {
         const int k = i + span;
         const double tr = wr * data[k] - wi * data[k + 1];
@@ -164,28 +249,21 @@ void fft(double* data, int n, int sign) {
         data[i] += tr;
         data[i + 1] += ti;
       }
-      const double t = wr;
-      wr = wr * wpr - wi * wpi + wr;
-      wi = wi * wpr + t * wpi + wi;
     }
   }
 }
 
 void realfft(double* data, int n, int sign) {
   const int half = n >> 1;   // complex values of the packed transform
-  const double theta = 2.0 * kPi / n;
-  const double s = std::sin(0.5 * theta);
-  const double wpr = -2.0 * s * s, wpi = std::sin(theta);
-  double wr = 1.0, wi = 0.0;   // cos(theta k), sin(theta k)
+  std::vector<double> local;
+  const double* tw = realTwiddles(n, local);   // cos(theta k), sin(theta k) for k = 1, 2, ...
   if (sign >= 0) {
     fft(data, n, 1);
     const double z0r = data[1], z0i = data[2];
     data[1] = z0r + z0i;
     data[2] = z0r - z0i;
     for (int k = 1; k <= half / 2; ++k) {
-      const double t0 = wr;
-      wr = wr * wpr - wi * wpi + wr;
-      wi = wi * wpr + t0 * wpi + wi;
+      const double wr = tw[2 * k - 2], wi = tw[2 * k - 1];
       const int a = 2 * k + 1, b = 2 * (half - k) + 1;
       const double ar = data[a], ai = data[a + 1], br = data[b], bi = data[b + 1];
       const double fer = 0.5 * (ar + br), fei = 0.5 * (ai - bi);
@@ -204,9 +282,7 @@ void realfft(double* data, int n, int sign) {
     data[1] = 0.5 * (x0 + xn);
     data[2] = 0.5 * (x0 - xn);
     for (int k = 1; k <= half / 2; ++k) {
-      const double t0 = wr;
-      wr = wr * wpr - wi * wpi + wr;
-      wi = wi * wpr + t0 * wpi + wi;
+      const double wr = tw[2 * k - 2], wi = tw[2 * k - 1];
       const int a = 2 * k + 1, b = 2 * (half - k) + 1;
       const double ar = data[a], ai = data[a + 1], br = data[b], bi = data[b + 1];
       const double fer = 0.5 * (ar + br), fei = 0.5 * (ai - bi);
