@@ -16,6 +16,7 @@
 #include "foundation/copystr.h"
 #include "foundation/log.h"
 #include "foundation/stdiox.h"
+#include "models/distance.h"
 
 namespace vlm {
 
@@ -67,36 +68,18 @@ User::~User() {
 
 // ---- Scoring ---------------------------------------------------------------------------------
 
-// The distance is a sum of 34 independent terms over int16 inputs widened to 32 bits. The loops
-// have fixed trip counts of whole vectors (8 features 2..9, 24 features 10..33) and no branches,
-// so the compiler turns them into vector code. Every term is exact over the whole int16 range:
-// |(m0 - f0) * m0| < 2^31, the quadratic terms never leave 32 unsigned bits (see below), and the
-// total stays below 2^29.
+namespace {
+#if defined(VLM_DISTANCE_AVX2)
+const bool kUseAvx2 = distance::avx2Supported();
+#endif
+}  // namespace
+
+// The variants are in models/distance.cpp.
 int User::rudePelScore(const int16_t* m, const int16_t* f) {
-  const int32_t m0 = m[0];
-  const int32_t p0 = (m0 - f[0]) * m0;
-  const int32_t d1 = static_cast<int32_t>(m[1]) - f[1];
-  int32_t sum = ((p0 < 0 ? -p0 : p0) >> 5) + (d1 < 0 ? -d1 : d1);
-
-  // Features 2..9 as one vector of eight: 2 and 3 count |d|, 4..9 count (d * (d + 106)) >> 7.
-  // The product is formed in unsigned 32-bit lanes: d * d fits for d <= 65535, and splitting
-  // off its low 7 bits keeps the floor exact: (d*d >> 7) + (((d*d & 127) + 106*d) >> 7).
-  uint32_t mixed = 0;
-  for (int i = 2; i < 10; ++i) {
-    const int32_t d0 = static_cast<int32_t>(m[i]) - f[i];
-    const uint32_t d = static_cast<uint32_t>(d0 < 0 ? -d0 : d0);
-    const uint32_t sq = d * d;
-    const uint32_t q = (sq >> 7) + (((sq & 127u) + 106u * d) >> 7);
-    mixed += i >= 4 ? q : d;
-  }
-
-  // Features 10..33: three vectors of eight absolute differences.
-  int32_t linear = 0;
-  for (int i = 10; i < kFrameFeatures; ++i) {
-    const int32_t d = static_cast<int32_t>(m[i]) - f[i];
-    linear += d < 0 ? -d : d;
-  }
-  return sum + static_cast<int32_t>(mixed) + linear;
+#if defined(VLM_DISTANCE_AVX2)
+  if (kUseAvx2) return distance::avx2(m, f);
+#endif
+  return distance::portable(m, f);
 }
 
 int User::pelScorePrim(short state, const Frame* frame) {

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "audio/channel.h"
+#include "models/distance.h"
 #include "models/user.h"
 #include "usrguard.h"
 
@@ -84,35 +86,47 @@ TEST(RudePelScore, TermsAreSummedEachWithItsOwnShift) {
   EXPECT_EQ(User::rudePelScore(m.v, m.v), 0);
 }
 
-// The vectorised form must agree with the definition over the whole 16-bit range, including
-// the extremes where the products need more than 31 bits.
-TEST(RudePelScore, AgreesWithTheDefinitionOnRandomAndExtremeValues) {
-  std::mt19937 rng(7);
-  std::uniform_int_distribution<int> any(-32768, 32767);
-  std::uniform_int_distribution<int> small(-700, 700);
-  const int16_t extremes[] = {-32768, -32767, -1, 0, 1, 32766, 32767};
-  for (int round = 0; round < 3000; ++round) {
-    Vec m, f;
-    for (int i = 0; i < kFrameFeatures; ++i) {
-      if (round % 3 == 0) {
-        m.v[i] = static_cast<int16_t>(any(rng));
-        f.v[i] = static_cast<int16_t>(any(rng));
-      } else if (round % 3 == 1) {
-        m.v[i] = static_cast<int16_t>(small(rng));
-        f.v[i] = static_cast<int16_t>(small(rng));
-      } else {
-        m.v[i] = extremes[rng() % 7];
-        f.v[i] = extremes[rng() % 7];
+// Every form of the distance (the scorer's choice, the portable one and, where the processor has
+// it, the AVX2 one) must agree with the definition over the whole 16-bit range, including the
+// extremes where the products need more than 31 bits.
+TEST(RudePelScore, EveryFormAgreesWithTheDefinitionOnRandomAndExtremeValues) {
+  struct Form {
+    const char* name;
+    int (*score)(const int16_t*, const int16_t*);
+  };
+  std::vector<Form> forms = {{"scorer", &User::rudePelScore}, {"portable", &distance::portable}};
+#if defined(VLM_DISTANCE_AVX2)
+  if (distance::avx2Supported()) forms.push_back({"avx2", &distance::avx2});
+#endif
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.name);
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    std::uniform_int_distribution<int> small(-700, 700);
+    const int16_t extremes[] = {-32768, -32767, -1, 0, 1, 32766, 32767};
+    for (int round = 0; round < 3000; ++round) {
+      Vec m, f;
+      for (int i = 0; i < kFrameFeatures; ++i) {
+        if (round % 3 == 0) {
+          m.v[i] = static_cast<int16_t>(any(rng));
+          f.v[i] = static_cast<int16_t>(any(rng));
+        } else if (round % 3 == 1) {
+          m.v[i] = static_cast<int16_t>(small(rng));
+          f.v[i] = static_cast<int16_t>(small(rng));
+        } else {
+          m.v[i] = extremes[rng() % 7];
+          f.v[i] = extremes[rng() % 7];
+        }
       }
+      const int64_t expected = referenceDistance(m.v, f.v);
+      ASSERT_EQ(form.score(m.v, f.v), expected) << "round " << round;
     }
-    const int64_t expected = referenceDistance(m.v, f.v);
-    ASSERT_EQ(User::rudePelScore(m.v, f.v), expected) << "round " << round;
+    // The largest possible distance still fits in 32 bits.
+    Vec m, f;
+    for (int i = 0; i < kFrameFeatures; ++i) { m.v[i] = -32768; f.v[i] = 32767; }
+    EXPECT_EQ(form.score(m.v, f.v), referenceDistance(m.v, f.v));
+    EXPECT_GT(form.score(m.v, f.v), 0);
   }
-  // The largest possible distance still fits in 32 bits.
-  Vec m, f;
-  for (int i = 0; i < kFrameFeatures; ++i) { m.v[i] = -32768; f.v[i] = 32767; }
-  EXPECT_EQ(User::rudePelScore(m.v, f.v), referenceDistance(m.v, f.v));
-  EXPECT_GT(User::rudePelScore(m.v, f.v), 0);
 }
 
 class PelScorePrim : public ::testing::Test {
