@@ -138,10 +138,12 @@ struct Search {
   // as (successor, predecessor) pairs for compaction; otherwise they go straight to the next
   // inner-state list. Null states always go to the null-state list.
   void enterSuccessors(WordNode* s, bool viaPairs) {
+    const int threshold = pruneThreshold;
+    const int score = s->score;
     for (int i = s->successorCount - 1; i >= 0; i--) {
       WordNode* x = &s->successors[i];
-      const int candidate = s->score + x->penalty;
-      if (candidate >= pruneThreshold) continue;
+      const int candidate = score + x->penalty;
+      if (candidate >= threshold) continue;
       if (!x->active) {
         x->active = 1;
         x->score = candidate;
@@ -233,6 +235,7 @@ struct Search {
     return e->score + d - (e->history->topScore() - G);
   }
 
+  void scoreActiveStates();
   void wordEndsOfPreviousFrame();
   void processRun(int from, int to);
   void phoneLoop();
@@ -468,26 +471,70 @@ void Search::initialSilenceStep(AwLink* root) {
   }
 }
 
+// Scores the frame on the inner states, then on the start states, and offers their paths onwards.
+// The loops add only to other lists, so each list's entries stay where they are. The thresholds
+// and the frame's best score are kept in locals: the stores to the states' byte fields could
+// otherwise alias them and force a reload on every step.
+void Search::scoreActiveStates() {
+  const int wordEnd = wordEndThreshold, prune = pruneThreshold;
+  int frameBest = best, frameBestPel = bestPel;
+  WordNode* const* inner = innerCurList->begin();
+  for (int i = innerCurList->count() - 1; i >= 0; i--) {
+    WordNode* s = inner[i];
+    addAcoustic(s);
+    const int score = s->score;
+    if (score < frameBest) {
+      frameBest = score;
+      frameBestPel = s->pel;
+    }
+    if (s->terminals && score < wordEnd) wordEnds.add(s);
+    if (s->successorCount && score < prune) enterSuccessors(s, true);
+  }
+  WordNode* const* starts = startCurList->begin();
+  for (int i = startCurList->count() - 1; i >= 0; i--) {
+    WordNode* s = starts[i];
+    addAcoustic(s);
+    const int score = s->score;
+    if (score < frameBest) {
+      frameBest = score;
+      frameBestPel = s->pel;
+    }
+    if (score < prune) enterSuccessors(s, false);
+  }
+  best = frameBest;
+  bestPel = frameBestPel;
+}
+
 void Search::compaction() {
+  // The threshold, the current lists' entries and the pairs are read into locals: the stores to
+  // the states' byte fields could otherwise alias them and force a reload on every step.
+  const int threshold = pruneThreshold;
+  OC<WordNode>& innerNext = *innerNextList;
   int p = pairs.count() - 1;
-  for (int i = 0; i < (*innerCurList).count(); i++) {
-    WordNode* s = (*innerCurList)[i];
-    if (s->score < pruneThreshold)
-      (*innerNextList).add(s);
+  const SuccessorPair* pair = pairs.begin();
+  WordNode* const* inner = (*innerCurList).begin();
+  const int innerCount = (*innerCurList).count();
+  for (int i = 0; i < innerCount; i++) {
+    WordNode* s = inner[i];
+    if (s->score < threshold)
+      innerNext.add(s);
     else
       s->active = 0;
-    while (p >= 0 && pairs[p].predecessor == s) {
-      (*innerNextList).add(pairs[p].successor);
+    while (p >= 0 && pair[p].predecessor == s) {
+      innerNext.add(pair[p].successor);
       p--;
     }
   }
   // pairs of predecessors not on the list (none expected) keep their successors alive too
-  while (p >= 0) (*innerNextList).add(pairs[p--].successor);
+  while (p >= 0) innerNext.add(pair[p--].successor);
   pairs.removeAll();
-  for (int i = 0; i < (*startCurList).count(); i++) {
-    WordNode* s = (*startCurList)[i];
-    if (s->score < pruneThreshold)
-      (*startNextList).add(s);
+  OC<WordNode>& startNext = *startNextList;
+  WordNode* const* starts = (*startCurList).begin();
+  const int startCount = (*startCurList).count();
+  for (int i = 0; i < startCount; i++) {
+    WordNode* s = starts[i];
+    if (s->score < threshold)
+      startNext.add(s);
     else
       s->active = 0;
   }
@@ -644,27 +691,7 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
     for (int i = 0; i < S.oovNext.count(); i++) S.oovCur.add(S.oovNext[i]);
     S.oovNext.removeAll();
 
-    // inner states
-    for (int i = (*S.innerCurList).count() - 1; i >= 0; i--) {
-      WordNode* s = (*S.innerCurList)[i];
-      S.addAcoustic(s);
-      if (s->score < S.best) {
-        S.best = s->score;
-        S.bestPel = s->pel;
-      }
-      if (s->terminals && s->score < S.wordEndThreshold) S.wordEnds.add(s);
-      if (s->successorCount && s->score < S.pruneThreshold) S.enterSuccessors(s, true);
-    }
-    // start states
-    for (int i = (*S.startCurList).count() - 1; i >= 0; i--) {
-      WordNode* s = (*S.startCurList)[i];
-      S.addAcoustic(s);
-      if (s->score < S.best) {
-        S.best = s->score;
-        S.bestPel = s->pel;
-      }
-      if (s->score < S.pruneThreshold) S.enterSuccessors(s, false);
-    }
+    S.scoreActiveStates();
     // null states
     for (int i = S.nullStates.count() - 1; i >= 0; i--) {
       WordNode* s = S.nullStates[i];
