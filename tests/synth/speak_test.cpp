@@ -3,6 +3,7 @@
 
 #include "testpaths.h"
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +24,8 @@ class Speak : public ::testing::Test {
   void SetUp() override {
     tool = vlmtest::binDir() + "/speak";
     ASSERT_TRUE(fs::exists(tool)) << tool << " is not built";
-    dir = fs::absolute("speak_scratch");
+    // One folder per test process: CTest may run the tests of this fixture side by side.
+    dir = fs::absolute("speak_scratch_" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::ofstream voc(dir / "test.voc");
