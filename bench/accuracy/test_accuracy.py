@@ -101,6 +101,30 @@ class ScoringTest(unittest.TestCase):
         self.assertFalse(A.article_only("schedule a call", "schedule an job"))
 
 
+@unittest.skipUnless(shutil.which("taskset") and os.path.exists("/usr/bin/time"), "needs taskset and GNU time")
+class TimedTest(unittest.TestCase):
+    def test_repeats_keep_the_least_disturbed_time_the_highest_peak_and_any_failure(self):
+        # A program that burns less CPU and holds less memory on each later run, and fails on the
+        # second one only.
+        with tempfile.TemporaryDirectory() as tmp:
+            counter = os.path.join(tmp, "n")
+            code = ("import os,sys,time\n"
+                    f"p={counter!r}\n"
+                    "n=int(open(p).read()) if os.path.exists(p) else 0\n"
+                    "open(p,'w').write(str(n+1))\n"
+                    "held=bytearray((3-n)*20*1024*1024)\n"
+                    "t=time.process_time()\n"
+                    "while time.process_time()-t<0.3/(n+1): pass\n"
+                    "sys.exit(5 if n==1 else 0)\n")
+            stem = os.path.join(tmp, "run")
+            rc, cpu, wall, peak = A.timed([sys.executable, "-c", code], stem + ".time", stem + ".out",
+                                          stem + ".err", repeat=3)
+            self.assertEqual(open(counter).read(), "3")
+            self.assertEqual(rc, 5)
+            self.assertLess(cpu, 0.25)        # the third run's, not the first's (>= 0.3 s)
+            self.assertGreater(peak, 60000)   # the first run's 60 MB, not the third's 20 MB
+
+
 class RecogniserTest(unittest.TestCase):
     def test_generated_grammar_loads_without_errors(self):
         bindir = os.environ.get("VLM_BIN_DIR", os.path.join(ROOT, "build", "bin"))
