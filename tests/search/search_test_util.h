@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -36,10 +37,18 @@ inline std::string readText(const std::string& path) {
 }
 
 inline std::string scratch(const std::string& name) {
-  // One folder per test process, so tests run side by side never share files.
-  std::string dir = "search_scratch_" + std::to_string(getpid());
-  mkdir(dir.c_str(), 0755);
-  return dir + "/" + name;
+  // One folder per test process, so tests run side by side never share files; it goes when the
+  // process ends.
+  struct Folder {
+    std::string path = "search_scratch_" + std::to_string(getpid());
+    Folder() { mkdir(path.c_str(), 0755); }
+    ~Folder() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  };
+  static Folder folder;
+  return folder.path + "/" + name;
 }
 
 class SearchTest : public ::testing::Test {
