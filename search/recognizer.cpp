@@ -88,6 +88,7 @@ struct Search {
   // per-frame pel score cache: valid where stamp equals the frame's stamp
   int pelScores[kPelCount];
   unsigned pelStamp[kPelCount];
+  int neededPels[kPelCount];
   unsigned stamp = 0;
   const Frame* frame = nullptr;
 
@@ -125,12 +126,32 @@ struct Search {
     }
   }
 
+  // Scores, in one run, every pel of the given states that the frame has not scored yet, so that
+  // the state loops only read the cache.
+  void fillPelCache(WordNode* const* states, int count) {
+    int n = 0;
+    for (int i = 0; i < count; i++) {
+      const int pel = states[i]->pel;
+      if (pelStamp[pel] != stamp) {
+        pelStamp[pel] = stamp;
+        neededPels[n++] = pel;
+      }
+    }
+    for (int k = 0; k < n; k++) {
+      const int pel = neededPels[k];
+      pelScores[pel] = User::pelScorePrim(static_cast<short>(pel), frame);
+    }
+  }
+
+  // Adds the frame's cost to the state (and the long-stay penalty); its pel must be in the frame's
+  // cache (fillPelCache).
   void addAcoustic(WordNode* s) {
-    if (s->pel == 0) {
-      s->score += pelScore(0);
+    const int pel = s->pel;
+    if (pel == 0) {
+      s->score += pelScores[0];
       return;
     }
-    s->score += pelScore(s->pel) + (s->stay >= 3 ? longStayPenalty : 0);
+    s->score += pelScores[pel] + (s->stay >= 3 ? longStayPenalty : 0);
     if (s->stay < 255) s->stay++;
   }
 
@@ -472,13 +493,18 @@ void Search::initialSilenceStep(AwLink* root) {
 }
 
 // Scores the frame on the inner states, then on the start states, and offers their paths onwards.
-// The loops add only to other lists, so each list's entries stay where they are. The thresholds
-// and the frame's best score are kept in locals: the stores to the states' byte fields could
-// otherwise alias them and force a reload on every step.
+// The pels these states need are scored first, in one run (the distance computations then follow
+// each other instead of waiting one by one inside the state loop). The loops add only to other
+// lists, so each list's entries stay where they are. The thresholds and the frame's best score are
+// kept in locals: the stores to the states' byte fields could otherwise alias them and force a
+// reload on every step.
 void Search::scoreActiveStates() {
   const int wordEnd = wordEndThreshold, prune = pruneThreshold;
   int frameBest = best, frameBestPel = bestPel;
   WordNode* const* inner = innerCurList->begin();
+  WordNode* const* starts = startCurList->begin();
+  fillPelCache(inner, innerCurList->count());
+  fillPelCache(starts, startCurList->count());
   for (int i = innerCurList->count() - 1; i >= 0; i--) {
     WordNode* s = inner[i];
     addAcoustic(s);
@@ -490,7 +516,6 @@ void Search::scoreActiveStates() {
     if (s->terminals && score < wordEnd) wordEnds.add(s);
     if (s->successorCount && score < prune) enterSuccessors(s, true);
   }
-  WordNode* const* starts = startCurList->begin();
   for (int i = startCurList->count() - 1; i >= 0; i--) {
     WordNode* s = starts[i];
     addAcoustic(s);
