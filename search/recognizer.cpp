@@ -505,26 +505,25 @@ void Search::scoreActiveStates() {
   WordNode* const* starts = startCurList->begin();
   fillPelCache(inner, innerCurList->count());
   fillPelCache(starts, startCurList->count());
-  for (int i = innerCurList->count() - 1; i >= 0; i--) {
-    WordNode* s = inner[i];
+  // the state's score after this frame; keeps the frame's best
+  auto scoreState = [&](WordNode* s) {
     addAcoustic(s);
     const int score = s->score;
     if (score < frameBest) {
       frameBest = score;
       frameBestPel = s->pel;
     }
+    return score;
+  };
+  for (int i = innerCurList->count() - 1; i >= 0; i--) {
+    WordNode* s = inner[i];
+    const int score = scoreState(s);
     if (s->terminals && score < wordEnd) wordEnds.add(s);
     if (s->successorCount && score < prune) enterSuccessors(s, true);
   }
   for (int i = startCurList->count() - 1; i >= 0; i--) {
     WordNode* s = starts[i];
-    addAcoustic(s);
-    const int score = s->score;
-    if (score < frameBest) {
-      frameBest = score;
-      frameBestPel = s->pel;
-    }
-    if (score < prune) enterSuccessors(s, false);
+    if (scoreState(s) < prune) enterSuccessors(s, false);
   }
   best = frameBest;
   bestPel = frameBestPel;
@@ -534,6 +533,13 @@ void Search::compaction() {
   // The threshold, the current lists' entries and the pairs are read into locals: the stores to
   // the states' byte fields could otherwise alias them and force a reload on every step.
   const int threshold = pruneThreshold;
+  // a state below the threshold goes to the next list, any other becomes inactive
+  auto keep = [threshold](WordNode* s, OC<WordNode>& next) {
+    if (s->score < threshold)
+      next.add(s);
+    else
+      s->active = 0;
+  };
   OC<WordNode>& innerNext = *innerNextList;
   int p = pairs.count() - 1;
   const SuccessorPair* pair = pairs.begin();
@@ -541,10 +547,7 @@ void Search::compaction() {
   const int innerCount = (*innerCurList).count();
   for (int i = 0; i < innerCount; i++) {
     WordNode* s = inner[i];
-    if (s->score < threshold)
-      innerNext.add(s);
-    else
-      s->active = 0;
+    keep(s, innerNext);
     while (p >= 0 && pair[p].predecessor == s) {
       innerNext.add(pair[p].successor);
       p--;
@@ -556,13 +559,7 @@ void Search::compaction() {
   OC<WordNode>& startNext = *startNextList;
   WordNode* const* starts = (*startCurList).begin();
   const int startCount = (*startCurList).count();
-  for (int i = 0; i < startCount; i++) {
-    WordNode* s = starts[i];
-    if (s->score < threshold)
-      startNext.add(s);
-    else
-      s->active = 0;
-  }
+  for (int i = 0; i < startCount; i++) keep(starts[i], startNext);
   // swap both lists
   std::swap(innerCurList, innerNextList);
   std::swap(startCurList, startNextList);
