@@ -1,13 +1,22 @@
 // The model trainer's estimation steps: templates, fallback for unseen contexts, flat start,
-// normaliser shift and the stop rule of the re-alignment loop.
+// normaliser shift and the stop rule of the re-alignment loop; the program's refusal to write
+// models from nothing.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "models/alignchain.h"
 #include "models/user.h"
+#include "testpaths.h"
 #include "tools/train/trainer.h"
 
 using namespace vlm;
@@ -197,4 +206,32 @@ TEST(TrainConvergence, StopsOnSmallGainOnWorseOrAtTheLimit) {
     EXPECT_EQ(conv.iterations(), c.iterations);
     EXPECT_STREQ(conv.reason(), c.reason);
   }
+}
+
+// The program: a corpus none of whose training utterances can be used (here its one recording
+// is missing) is an error, and the model files already there stay as they were.
+TEST(TrainProgram, WritesNothingWhenNoTrainingUtteranceCanBeUsed) {
+  namespace fs = std::filesystem;
+  const std::string tool = vlmtest::binDir() + "/train";
+  ASSERT_TRUE(fs::exists(tool)) << tool << " is not built";
+  const fs::path dir = fs::absolute("train_scratch_" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "manifest.tsv") << "v\ttrain\twav/v/missing.wav\thello\thel8\n";
+  std::ofstream(dir / "newuser.usr") << "the models in use\n";
+  const std::string log = (dir / "out.txt").string();
+  const std::string cmd = "\"" + tool + "\" --corpus \"" + dir.string() + "\" --newuser \"" +
+                          (dir / "newuser.usr").string() + "\" --delta \"" + (dir / "delta.usr").string() +
+                          "\" > \"" + log + "\" 2>&1";
+  const int rc = std::system(cmd.c_str());
+  std::ifstream in(log);
+  const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << out;
+  EXPECT_NE(out.find("nothing written"), std::string::npos) << out;
+  std::ifstream kept(dir / "newuser.usr");
+  std::string line;
+  std::getline(kept, line);
+  EXPECT_EQ(line, "the models in use");
+  EXPECT_FALSE(fs::exists(dir / "delta.usr"));
+  fs::remove_all(dir);
 }

@@ -467,6 +467,12 @@ int main(int argc, char** argv) {
   }
   std::printf("flat start: %zu training utterances, %d left out (no chain, or fewer speech frames than states), %.1f s\n",
               train.size(), flatFailed, seconds(start));
+  // Templates from no frames at all would be zeros; never write those over working models.
+  if (static_cast<size_t>(flatFailed) == train.size()) {
+    std::fprintf(stderr, "train: no training utterance can be used (unreadable recordings, words without "
+                         "pronunciations, or too little speech); nothing written\n");
+    return 1;
+  }
 
   auto user = std::make_unique<User>();
   auto best = std::make_unique<User>();
