@@ -289,6 +289,8 @@ class WordEndSorter {
   std::vector<unsigned> slotStamp;  // a hash slot is in use while its stamp is the sort's
   std::vector<int> slotBlock;
   std::vector<int> groupStart;
+  std::vector<WordNode*> placed;  // the ends block by block, in the order met
+  std::vector<int> placedScore;   // their scores
   unsigned stamp = 0;
 };
 
