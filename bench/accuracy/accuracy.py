@@ -3,6 +3,7 @@
 
     python3 bench/accuracy/accuracy.py [--build build] [--out BUILD/accuracy] [--count 120]
                                        [--voices flite-slt,flite-awb,...] [--usr FILE]
+                                       [--seed N] [--repeat N]
 
 Default voices: all five held out of training (docs/training.md).
 
@@ -16,7 +17,8 @@ Steps (everything generated lands in --out, which is outside version control):
    a snapshot of data/newuser.usr (speaker independent), the `adapt` tool on the
    voice's enrollment recordings, our recogniser with the adapted models, and pocketsphinx_batch
    with the JSGF grammar; each recogniser runs as one process over all the voice's files, on one
-   core (taskset -c 0), under /usr/bin/time -v (CPU time and peak resident size);
+   core (taskset -c 0), under /usr/bin/time -v (CPU time and peak resident size), --repeat times
+   (default 3; the lowest CPU time counts);
 4. the table on standard output and in --out/report.md.
 
 Nothing is tuned on the test utterances: the grammar, the sampling and both recognisers' settings
