@@ -231,7 +231,8 @@ def timed(cmd, timefile, stdout_path, stderr_path, repeat=1):
     for _ in range(max(1, repeat)):
         with open(stdout_path, "w") as so, open(stderr_path, "w") as se:
             rc = subprocess.run(full, stdout=so, stderr=se, cwd=os.path.dirname(timefile)).returncode
-        text = open(timefile).read()
+        with open(timefile) as tf:
+            text = tf.read()
 
         def field(name):
             m = re.search(re.escape(name) + r":\s*([0-9.:]+)", text)
