@@ -1,8 +1,8 @@
 // train: builds the starting speaker models from the synthetic corpus.
 //
 //   train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator mean|median]
-//         [--iterations N] [--min-frames N] [--gain X] [--warps W,W...] [--balance] [--vtln]
-//         [--warp-search] [--no-write]
+//         [--iterations N] [--min-frames N] [--gain X] [--warps W,W...] [--stored-warp W]
+//         [--balance] [--vtln] [--warp-search] [--no-write]
 //
 // Reads DIR/manifest.tsv (voice, role, wave file, words, pronunciations; tools/corpus), turns
 // every utterance into frames with the front end, normalises each voice as a channel settles
@@ -14,7 +14,10 @@
 // DIR/normalisers.tsv and the models to newuser and delta (the same templates; see
 // docs/training.md). --warps adds training material heard through other warp bins, --balance
 // weighs every synthesiser equally, --vtln continues training with each training voice at its
-// best warp bin; all three were measured and are off by default.
+// best warp bin; all three were measured and are off by default (tools/train/make_models.sh
+// passes --warps). --stored-warp sets the warp bin written into the model files, the filter bank a
+// speaker who has not enrolled is heard with (default 58; the templates are trained at 58 either
+// way).
 #define VLM_UNIT "train"
 #include <algorithm>
 #include <chrono>
@@ -55,6 +58,7 @@ void usage() {
   std::fprintf(stderr,
                "usage: train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator median|mean]\n"
                "             [--iterations N] [--min-frames N] [--gain X] [--warps W,W...]\n"
+               "             [--stored-warp W]\n"
                "             [--warp-search] [--balance] [--vtln] [--no-write]\n");
 }
 
@@ -295,6 +299,7 @@ int main(int argc, char** argv) {
   bool balance = false;
   bool vtlnTrain = false;
   std::vector<int> warps{kNeutralWarpBin};
+  int storedWarp = kNeutralWarpBin;  // the warp bin written into the model files
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](const char* what) -> const char* {
@@ -322,7 +327,13 @@ int main(int argc, char** argv) {
     else if (a == "--warp-search") warpSearchAll = true;
     else if (a == "--balance") balance = true;
     else if (a == "--vtln") vtlnTrain = true;
-    else if (a == "--warps") {
+    else if (a == "--stored-warp") {
+      storedWarp = std::atoi(value("--stored-warp"));
+      if (storedWarp < 1 || storedWarp > 127) {
+        std::fprintf(stderr, "train: warp bins are 1..127\n");
+        return 2;
+      }
+    } else if (a == "--warps") {
       warps.clear();
       for (const std::string& w : split(value("--warps"), ',')) {
         const int v = std::atoi(w.c_str());
@@ -594,7 +605,9 @@ int main(int argc, char** argv) {
   }
 
   if (write) {
-    user->vtln = kNeutralWarpBin;
+    // The warp bin a speaker who has not enrolled is heard with (enrollment sets the speaker's
+    // own); the templates themselves are trained at the neutral bin.
+    user->vtln = storedWarp;
     int16_t* store = user->models[kChannelStoreState];
     std::memset(store, 0, sizeof(int16_t) * kFrameFeatures);
     for (int i = 0; i < kStaticFeatures; ++i) store[i] = static_cast<int16_t>(storedNormaliser[i]);
