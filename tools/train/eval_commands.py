@@ -12,7 +12,7 @@ only.
 
 --calibrate hears each named voice as a calibrated speaker of that warp bin would be heard: its
 recordings are resampled by sox (speed 59 / (bin + 1), which moves the spectrum as the filter
-bank of that warp bin would, since the recogniser builds its bank for bin 58), and its own
+bank of that warp bin would, the copy of the model file being set to bin 58), and its own
 normaliser (the one that brings its speech frames' mean to the targets, from the `features`
 tool's frames) is put into the channel store of a copy of the model file. The trainer prints each
 held-out voice's best warp bin ("warp search").
@@ -96,8 +96,11 @@ def calibrate(voice, warp, items, corpus, tmp, bin_dir, usr):
     flush()
     norm = [INITIAL_NORMALISER[i] + round((180 if i == 0 else 128) - sums[i] / max(1, count))
             for i in range(17)]
-    lines = open(usr, encoding="latin-1").read().split("\n")
-    # Line 1 is "vtln N"; the channel store (state 12) is the 13th template line.
+    with open(usr, encoding="latin-1") as f:
+        lines = f.read().split("\n")
+    # Line 1 is "vtln N"; the channel store (state 12) is the 13th template line. The resampling
+    # stands for the warp, so the copy is heard through the neutral bank of bin 58.
+    lines[0] = "vtln 58"
     values = lines[13].split("//")[0].split()
     values[:17] = [str(v) for v in norm]
     lines[13] = " ".join(values) + "  // ."
