@@ -235,3 +235,15 @@ TEST(TrainProgram, WritesNothingWhenNoTrainingUtteranceCanBeUsed) {
   EXPECT_FALSE(fs::exists(dir / "delta.usr"));
   fs::remove_all(dir);
 }
+
+// Bad options are refused before anything is read or written.
+TEST(TrainProgram, RefusesBadOptions) {
+  const std::string tool = vlmtest::binDir() + "/train";
+  ASSERT_TRUE(std::filesystem::exists(tool)) << tool << " is not built";
+  for (const char* args : {"--stored-warp 0", "--stored-warp 128", "--warps 58,0", "--estimator mode",
+                           "--iterations 0", "--bogus"}) {
+    const std::string cmd = "\"" + tool + "\" " + args + " --corpus /nonexistent > /dev/null 2>&1";
+    const int rc = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 2) << args;
+  }
+}
