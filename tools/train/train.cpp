@@ -443,6 +443,26 @@ int main(int argc, char** argv) {
       std::fclose(f);
     }
   }
+  // The stored normaliser is the average of the training voices' own, each as heard through the
+  // filter bank of the stored bin, the one a speaker who has not enrolled is heard through.
+  if (storedWarp != kNeutralWarpBin) {
+    std::fill(std::begin(normSum), std::end(normSum), 0.0);
+    for (auto& [voice, list] : byVoice) {
+      if (list[0]->role != "train" || list[0]->warp != kNeutralWarpBin) continue;
+      std::vector<Utt> copies;
+      for (Utt* u : list) {
+        copies.push_back(Utt{u->voice, u->role, u->path, u->words, {}, {}, {}, storedWarp});
+      }
+      std::vector<Utt*> ptrs;
+      for (Utt& c : copies) ptrs.push_back(&c);
+      computeFrames(ptrs);
+      std::vector<std::vector<Frame>> frames;
+      for (Utt& c : copies) frames.push_back(std::move(c.frames));
+      int32_t shift[kStaticFeatures];
+      normaliserShift(frames, shift);
+      for (int i = 0; i < kStaticFeatures; ++i) normSum[i] += kInitialNormaliser[i] + shift[i];
+    }
+  }
   int32_t storedNormaliser[kStaticFeatures];
   for (int i = 0; i < kStaticFeatures; ++i)
     storedNormaliser[i] = static_cast<int32_t>(normSum[i] / trainVoices + (normSum[i] >= 0 ? 0.5 : -0.5));
