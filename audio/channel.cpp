@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -130,11 +131,10 @@ int PowerTracker::trackBottomAdvanceTail(int32_t power, int32_t threshold) { ret
 
 WavChannel::WavChannel(DisplayHook hook) : displayHook(hook) {
   std::memcpy(normaliser, kInitialNormaliser, sizeof normaliser);
-  rawRing = new (std::nothrow) char[kRawRingBytes];
-  if (rawRing)
-    std::memset(rawRing, 0, kRawRingBytes);
-  else
-    logError("WavChannel: no memory for the raw sample ring");
+  // Zeroed by calloc rather than by writing: the ring's pages become resident only as samples
+  // reach them, and a short file or a channel that is never opened uses little of its 200 KB.
+  rawRing = static_cast<char*>(std::calloc(kRawRingBytes, 1));
+  if (!rawRing) logError("WavChannel: no memory for the raw sample ring");
   bottom.init(kBottomWindow, kBottomHits, 0);
   top.init(kTopWindow, kTopHits, 1);
 }
@@ -147,7 +147,7 @@ WavChannel::~WavChannel() {
     activeUtt = nullptr;
   }
   dropPending();
-  delete[] rawRing;
+  std::free(rawRing);
 }
 
 void WavChannel::keepWavData(int on) {
