@@ -454,6 +454,15 @@ def main():
     print(report)
 
 
+def with_warp_bin(models, warp_bin):
+    """The text of a .usr file with its stored warp bin (the "vtln" line) set to warp_bin: the
+    filter bank a speaker who has not enrolled is heard through; the templates are unchanged."""
+    stored = re.search(r"^vtln \d+$", models, re.M)
+    if stored is None:
+        raise ValueError("the models name no warp bin")
+    return models[:stored.start()] + f"vtln {warp_bin}" + models[stored.end():]
+
+
 def model_stamp(path, copy):
     """(modification time, md5) of the models measured (their snapshot copy), so that a report
     names the models it measured."""

@@ -174,6 +174,8 @@ class WarpBinTest(unittest.TestCase):
         stored = re.search(r"^vtln (\d+)$", text, re.M)
         self.assertIsNotNone(stored, "the starting models name no warp bin")
         other_bin = 66 if stored.group(1) != "66" else 52
+        rewritten = A.with_warp_bin(text, other_bin)
+        self.assertEqual(rewritten.replace(f"vtln {other_bin}", stored.group(0), 1), text)
         with tempfile.TemporaryDirectory() as tmp:
             gdir, _, _ = A.make_grammar(tmp, 5)
             raw, wav = os.path.join(tmp, "raw.wav"), os.path.join(tmp, "call.wav")
@@ -181,7 +183,7 @@ class WarpBinTest(unittest.TestCase):
             A.convert(raw, wav, 11025)
             warped = os.path.join(tmp, "warped.usr")
             with open(warped, "w", encoding="latin-1") as f:
-                f.write(text.replace(stored.group(0), f"vtln {other_bin}", 1))
+                f.write(rewritten)
 
             def best(models):
                 cmd = [tool, "--usr", models, "--voc", os.path.join(gdir, "commands.voc"), "--rul",
