@@ -2,10 +2,10 @@
 """Command-recognition accuracy, speed and memory of our recogniser against PocketSphinx.
 
     python3 bench/accuracy/accuracy.py [--build build] [--out BUILD/accuracy] [--count 120]
-                                       [--voices flite-slt,flite-awb,...] [--usr FILE]
+                                       [--voices flite-slt,espeak-en-us+f4,...] [--usr FILE]
                                        [--seed N] [--repeat N]
 
-Default voices: all five held out of training (docs/training.md).
+Default voices: all four held out of training (docs/training.md).
 
 Steps (everything generated lands in --out, which is outside version control):
 1. the command grammar (grammar.py) as commands.rul and commands.gram (JSGF), its dictionaries
@@ -49,7 +49,6 @@ CMUDICT = os.path.join(PS_MODEL, "cmudict-en-us.dict")
 # Voices held out of training (docs/training.md): (name, engine, engine voice, espeak speed)
 VOICES = {
     "flite-slt": ("flite", "slt", 0),
-    "flite-awb": ("flite", "awb", 0),
     "festival-slt-hts": ("festival", "voice_cmu_us_slt_arctic_hts", 0),
     "espeak-en-us+f4": ("espeak", "en-us+f4", 160),
     "espeak-en-gb-x-rp+m5": ("espeak", "en-gb-x-rp+m5", 165),

@@ -85,10 +85,15 @@ VOICES = [
     ("flite-kal16-fem", "train", "flite", "kal16", flite_pitch(175, 25), ["speed", "1.2"]),
     ("festival-kal-fem", "train", "festival", "voice_kal_diphone", festival_pitch(175, 25),
      ["speed", "1.2"]),
+    # flite awb: a man's recorded voice rebuilt by a statistical synthesiser and vocoder, as the
+    # slt voices are (the kal voices join recorded diphones, espeak builds formants); the same
+    # three ways as kal
+    ("flite-awb", "train", "flite", "awb", []),
+    ("flite-awb-high", "train", "flite", "awb", flite_pitch(210, 30)),
+    ("flite-awb-fem", "train", "flite", "awb", flite_pitch(175, 25), ["speed", "1.2"]),
     ("espeak-en-us+f4", "test", "espeak", "en-us+f4", ["-s", "160"]),
     ("espeak-en-gb-x-rp+m5", "test", "espeak", "en-gb-x-rp+m5", ["-s", "165"]),
     ("flite-slt", "test", "flite", "slt", []),
-    ("flite-awb", "test", "flite", "awb", []),
     ("festival-slt-hts", "test", "festival", "voice_cmu_us_slt_arctic_hts", []),
 ]
 

@@ -107,6 +107,22 @@ class VoicesTest(unittest.TestCase):
                 self.assertIn(voice, ALLOWED.get(engine, set()), name)
 
 
+    def test_the_benchmark_hears_only_voices_held_out_of_training(self):
+        # The command benchmark's voices must be test voices here, and no training voice may be
+        # the same recorded speaker rendered by another engine (the slt voices of flite and
+        # festival are one woman; flite kal16 and festival's kal diphones one man).
+        sys.path.insert(0, os.path.join(B.ROOT, "bench", "accuracy"))
+        import accuracy as A
+        speaker = {"slt": "slt", "voice_cmu_us_slt_arctic_hts": "slt", "awb": "awb",
+                   "kal16": "kal", "voice_kal_diphone": "kal"}
+        trained = {speaker.get(v[3], (v[2], v[3])) for v in B.VOICES if v[1] == "train"}
+        held_out = {(v[2], v[3]) for v in B.VOICES if v[1] == "test"}
+        self.assertTrue(A.VOICES)
+        for name, (engine, voice, _speed) in A.VOICES.items():
+            self.assertIn((engine, voice), held_out, name)
+            self.assertNotIn(speaker.get(voice, (engine, voice)), trained, name)
+
+
 class TextsTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
