@@ -241,8 +241,9 @@ TEST_F(RecognizeToolTest, SessionCarriesTheChannelFromFileToFile) {
 }
 
 TEST(RecognizeToolLinking, NeedsNoSoundCardOrCodecLibraries) {
-  // Recognising files must not load the device layer's libraries (PortAudio, ALSA, JACK) or
-  // libsndfile's codecs: they would take more memory than the search itself.
+  // Recognising files must not load the device layer's libraries (PortAudio, ALSA, JACK),
+  // libsndfile's codecs, or libsoxr and its OpenMP runtime (opened only when a file's rate must
+  // be converted): they would take more memory than the search itself.
   const std::string dynamic = scratch("needed.txt");
   ASSERT_EQ(0, std::system(("readelf -d " + vlmtest::binDir() + "/recognize >" + dynamic).c_str()));
   const std::string needed = readText(dynamic);
@@ -250,7 +251,7 @@ TEST(RecognizeToolLinking, NeedsNoSoundCardOrCodecLibraries) {
   // The sanitizer runtimes are linked with every listed library kept; the shipped build is meant.
   if (needed.find("libasan") != std::string::npos || needed.find("libtsan") != std::string::npos)
     GTEST_SKIP() << "sanitizer build: its link keeps every library the subsystems list";
-  for (const char* library : {"libportaudio", "libasound", "libjack", "libsndfile", "libFLAC"})
+  for (const char* library : {"libportaudio", "libasound", "libjack", "libsndfile", "libFLAC", "libsoxr", "libgomp"})
     EXPECT_EQ(std::string::npos, needed.find(library)) << library << " in\n" << needed;
 }
 
