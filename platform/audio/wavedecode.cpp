@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "audio/wavefile.h"
-#include "platform/audio/audiodevice.h"
 #include "foundation/log.h"
+#include "platform/audio/audiodevice.h"
 #include "platform/audio/capture.h"
 
 namespace vlm {
