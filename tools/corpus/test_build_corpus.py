@@ -106,7 +106,6 @@ class VoicesTest(unittest.TestCase):
             else:
                 self.assertIn(voice, ALLOWED.get(engine, set()), name)
 
-
     def test_the_benchmark_hears_only_voices_held_out_of_training(self):
         # The command benchmark's voices must be test voices here, and no training voice may be
         # the same recorded speaker rendered by another engine (the slt voices of flite and
