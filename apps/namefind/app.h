@@ -1,0 +1,126 @@
+// The namefind shell without its dialogs: the start-up sequence that loads the models,
+// dictionaries and grammar, the microphone toggle and the timer's work, recognition of each
+// utterance, the training nag, "saveUser", activation by a second instance, and the exit
+// sequence. The dialogs (namefind's Qt code) implement NamefindView and forward every event here;
+// tests drive this class through a view of their own.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/namefind/state.h"
+
+namespace vlm {
+
+class User;
+class WordDictionary;
+class RuleDictionary;
+class WavChannel;
+class Recognizer;
+class UttFifo;
+class AdaptAccumHS;
+class Utterance;
+class CommandRules;
+
+// What the shell asks of the main dialog.
+class NamefindView {
+ public:
+  virtual ~NamefindView() = default;
+  virtual void setText(int id, const std::string& text) = 0;   // button caption or static text
+  virtual void setList(int id, const std::vector<std::string>& items, int selected) = 0;
+  virtual void setEnabled(int id, bool on) = 0;
+  // The level meter: the input level against the channel's noise floor and speech peak.
+  virtual void setLevel(int level, int floor, int peak) = 0;
+  virtual void startMicTimer() = 0;   // timer 104, 20 ms
+  virtual void stopMicTimer() = 0;
+  virtual void postMessage(int message) = 0;   // handled later by NamefindApp::onMessage
+  // Runs the Options dialog with the main dialog hidden, and shows the main dialog again.
+  virtual void runOptions() = 0;
+  virtual void closeMain() = 0;    // ends the main dialog (after the exit sequence ran)
+  virtual void bringForward() = 0;
+  // Hands the activation to the first visible sub-dialog; false when none is open.
+  virtual bool forwardActivation() = 0;
+  virtual void setSoftKeyboard(bool up) = 0;
+};
+
+class NamefindApp {
+ public:
+  // dataDir: the data directory with a trailing "/". phoneEdition: the phone edition's behaviour
+  // (mail and calls, Dialing Defaults' "add new service").
+  NamefindApp(NamefindView* view, const std::string& dataDir, bool phoneEdition);
+  ~NamefindApp();
+  NamefindApp(const NamefindApp&) = delete;
+  NamefindApp& operator=(const NamefindApp&) = delete;
+
+  NamefindState& state() { return st; }
+  bool phoneEdition() const { return phone; }
+  std::string configPath() const { return st.inDataDir("namefind.cfg"); }
+
+  // The main dialog's initialisation after the window shows: reads namefind.cfg, runs the Options
+  // dialog on a first start, loads the engine objects. Returns 1 when the program runs on, 0 when
+  // the main dialog was closed (first start, load failure).
+  int initMain();
+  // Post-start work (the start message): the command grammar, and the start-up hint.
+  void postStart();
+  // A private message posted through the view (start, nag, activation).
+  void onMessage(int message);
+
+  void toggleMic();
+  bool micOn() const;
+  void timerTick();
+  // Recognises one utterance (taken from the channel); the shell owns it from here.
+  void recognise(Utterance* utterance);
+  void saveUser();
+  // The second instance asked to come forward.
+  void activate();
+  // The exit sequence (Done or close). Returns true when the main dialog is to end, false when
+  // the exit was stopped (unsent mail reopened).
+  bool exitSequence();
+  // After the dialog ended: frees the engine objects and starts the next program when asked.
+  // programFolder: where the programs live, with a trailing "/". Returns the exit status.
+  int finish(const std::string& programFolder);
+
+  // Engine objects (null until loaded).
+  User* user() const { return usr.get(); }
+  WordDictionary* mainWords() const { return words.get(); }
+  RuleDictionary* commandRuleSet() const { return rules.get(); }
+  WavChannel* channel() const { return chan.get(); }
+  Recognizer* recognizer() const { return recog.get(); }
+  UttFifo* uttFifo() const { return fifo.get(); }
+  const std::vector<int>& mainRules() const { return mainList; }
+  // The phrases list: the n-best of the last accepted utterance.
+  const std::vector<std::string>& phrases() const { return phraseTexts; }
+
+  // Tests and other programs put a channel of their own in place of the live one before initMain.
+  void useChannel(WavChannel* channel);
+  // The mail dialog's hold (set by the actions): the exit asks before mail is lost.
+  bool mailOnHold = false;
+
+  static const char* const kNagText;
+  static const char* const kSayHintText;
+
+ private:
+  int loadEngine(std::string* failure);
+  void releaseEngine();
+  void showLevel();
+
+  NamefindView* view;
+  NamefindState st;
+  bool phone;
+  std::unique_ptr<User> usr;
+  std::unique_ptr<WordDictionary> abcWords;
+  std::unique_ptr<RuleDictionary> abcRules;
+  std::unique_ptr<WordDictionary> words;
+  std::unique_ptr<RuleDictionary> rules;
+  std::unique_ptr<WavChannel> chan;
+  std::unique_ptr<WavChannel> givenChannel;
+  std::unique_ptr<Recognizer> recog;
+  std::unique_ptr<UttFifo> fifo;
+  std::unique_ptr<AdaptAccumHS> accums;
+  std::unique_ptr<CommandRules> commands;
+  std::vector<int> mainList;
+  std::vector<std::string> phraseTexts;
+  int ticks = 0;
+};
+
+}  // namespace vlm

@@ -1,0 +1,107 @@
+// namefind's dialogs: thin Qt views over NamefindApp, OptionsLogic and DialingLogic. Controls
+// carry object names (the script's names for them, docs/namefind.md); everything they show goes
+// to the transcript when it is on.
+#pragma once
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "apps/namefind/app.h"
+#include "apps/namefind/options.h"
+
+namespace vlm {
+
+class MainDialog : public QDialog, public NamefindView {
+ public:
+  MainDialog(const std::string& dataDir, bool phoneEdition);
+  NamefindApp& app() { return logic; }
+  // Shows the dialog and runs the initialisation once it is up.
+  void begin();
+  // An utterance is being listened to or handled.
+  bool busy() const { return logic.micOn(); }
+
+  void setText(int id, const std::string& text) override;
+  void setList(int id, const std::vector<std::string>& items, int selected) override;
+  void setEnabled(int id, bool on) override;
+  void setLevel(int level, int floor, int peak) override;
+  void startMicTimer() override;
+  void stopMicTimer() override;
+  void postMessage(int message) override;
+  void runOptions() override;
+  void closeMain() override;
+  void bringForward() override;
+  bool forwardActivation() override;
+  void setSoftKeyboard(bool up) override {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void runExit();
+  QPushButton* button(int id, const char* name, const char* caption);
+
+  NamefindApp logic;
+  QListWidget* details;
+  QListWidget* phraseList;
+  QListWidget* choiceList;
+  QProgressBar* level;
+  QLabel* pron;
+  QPushButton* mic = nullptr;
+  QPushButton* train = nullptr;
+  QTimer micTimer;
+  QDialog* subDialog = nullptr;
+  bool ending = false;
+};
+
+class OptionsDialog : public QDialog {
+ public:
+  OptionsDialog(NamefindState* state, bool phoneEdition, QWidget* parent);
+  // Runs the dialog; returns at once when its initialisation closes it (no user file).
+  void run();
+  QDialog* subDialog() const { return dialing; }
+
+ private:
+  void ok();
+  void report();
+
+  OptionsLogic logic;
+  NamefindState* st;
+  bool phone;
+  QComboBox* user;
+  QComboBox* contacts;
+  QCheckBox* ignoreBad;
+  QCheckBox* noNag;
+  QCheckBox* echo;
+  QDialog* dialing = nullptr;
+};
+
+class DialingDialog : public QDialog {
+ public:
+  DialingDialog(NamefindState* state, bool phoneEdition, QWidget* parent);
+  void run();
+
+ private:
+  void showRadios();
+  void ok();
+
+  DialingLogic logic;
+  QLineEdit* prefix1;
+  QLineEdit* prefix2;
+  QLineEdit* areaCode;
+  QLineEdit* prune;
+  QLineEdit* alarm;
+  QRadioButton* radio1;
+  QRadioButton* radio2;
+  QComboBox* localPrefix;
+  QComboBox* service;
+};
+
+}  // namespace vlm
