@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -124,6 +125,15 @@ bool QtScriptHost::shot(const std::string& path) {
 }
 
 bool QtScriptHost::done() { return tap("done"); }
+
+int runModalDialog(QDialog* dialog) {
+  QEventLoop loop;
+  QObject::connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+  dialog->setWindowModality(Qt::ApplicationModal);
+  dialog->show();
+  loop.exec();
+  return dialog->result();
+}
 
 // ---- message boxes ----------------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 // runner every 50 ms; when the script has run out it presses Done on whatever dialog is still
 // open until the program ends.
 #pragma once
+#include <QDialog>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -43,6 +44,11 @@ class QtScriptHost : public ScriptHost {
   QTimer timer;
   int closeAttempts = 0;
 };
+
+// Runs a dialog modally until it is finished (accepted, rejected or done). Unlike QDialog::exec,
+// hiding the dialog meanwhile (while a full-screen sub-dialog stands in front of it) does not end
+// it. Returns the dialog's result.
+int runModalDialog(QDialog* dialog);
 
 // Shows message boxes as Qt dialogs (programs with a display and no script).
 void installQtBoxHandler();

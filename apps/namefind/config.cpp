@@ -92,7 +92,7 @@ void takeLine(Reading* reading, const std::string& line) {
     s.userFilePath = usableName(value) ? s.inDataDir(value) : std::string();
   } else if (key == "t") {
     // The vocabulary goes with the contacts file: its last four characters become ".voc".
-    if (usableName(value) && value.size() > 4) {
+    if (usableName(value) && value.size() >= 4) {
       s.contactsFilePath = s.inDataDir(value);
       s.contactsVocPath = s.contactsFilePath.substr(0, s.contactsFilePath.size() - 4) + ".voc";
     } else {

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "apps/common/qtscript.h"
 #include "apps/common/transcript.h"
 
 namespace vlm {
@@ -141,6 +142,7 @@ QPushButton* MainDialog::button(int id, const char* name, const char* caption) {
 }
 
 void MainDialog::begin() {
+  setWindowModality(Qt::ApplicationModal);
   show();
   transcriptLine("dialog main shown");
   QMetaObject::invokeMethod(this, [this] { logic.initMain(); }, Qt::QueuedConnection);
@@ -317,7 +319,7 @@ void OptionsDialog::run() {
   noNag->setChecked(logic.noNag());
   echo->setChecked(logic.echo());
   report();
-  exec();
+  runModalDialog(this);
   transcriptLine("dialog options closed");
 }
 
@@ -429,7 +431,7 @@ void DialingDialog::run() {
   showRadios();
   reportCombo("dialing.localPrefix", localPrefix);
   reportCombo("dialing.service", service);
-  exec();
+  runModalDialog(this);
   transcriptLine("dialog dialing closed");
 }
 

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     host->start();
   }
   dialog.begin();
-  dialog.exec();
+  runModalDialog(&dialog);
 
   notifier.reset();
   guard.release();

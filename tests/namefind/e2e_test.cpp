@@ -1,0 +1,152 @@
+// namefind run as a program: the script drives the dialogs, the transcript shows what they show.
+// Without a display (QT_QPA_PLATFORM=offscreen), and once under Xvfb with real windows.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "fixture.h"
+
+using nftest::DataDir;
+
+namespace {
+
+struct Outcome {
+  std::string out;
+  int status = -1;
+};
+
+// Runs a shell command and collects its standard output.
+Outcome run(const std::string& command) {
+  Outcome r;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// The environment of one run: the data directory, a private runtime folder for the guard, the
+// file microphone.
+std::string environment(const DataDir& dir, const std::string& mic, const char* platform = "offscreen") {
+  mkdir(dir.file("run").c_str(), 0700);
+  std::string env = "env VELMORA_DIR='" + dir.path + "' XDG_RUNTIME_DIR='" + dir.file("run") +
+                    "' QT_QPA_PLATFORM=" + platform + " VELMORA_SPEAKER=null";
+  if (!mic.empty()) env += " VELMORA_MIC='" + mic + "' VELMORA_MIC_GAP=1";
+  return env;
+}
+
+std::string program(const char* name) { return "'" + vlmtest::binDir() + "/" + name + "'"; }
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(NamefindProgram, ScriptRecognisesASpokenCommand) {
+  for (const char* edition : {"namefind", "namefind-phone"}) {
+    DataDir dir("e2e-recognise");
+    if (!nftest::speak("call work", dir.file("callwork.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
+    nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\ndone\n");
+    Outcome r = run(environment(dir, dir.file("callwork.wav")) + " " + program(edition) + " --script '" +
+                dir.file("script.txt") + "' 2>/dev/null");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "script 1 mic\ntext main.mic \"mic is On\"\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "text main.mic \"mic is Off\"\nlist main.phrases ")) << r.out;
+    const size_t list = r.out.find("list main.phrases ");
+    ASSERT_NE(list, std::string::npos) << r.out;
+    const std::string line = r.out.substr(list, r.out.find('\n', list) - list);
+    EXPECT_TRUE(has(line, " \"call work\"")) << line;
+    EXPECT_TRUE(has(r.out, "select main.phrases 1\n")) << r.out;
+    EXPECT_TRUE(has(r.out, "dialog main closed\nexit 0\n")) << r.out;
+  }
+}
+
+TEST(NamefindProgram, ScriptFromStandardInputAndBadScripts) {
+  DataDir dir("e2e-stdin");
+  Outcome r = run("printf 'done\\n' | " + environment(dir, "") + " " + program("namefind") + " --script - 2>/dev/null");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(has(r.out, "script 1 done\n")) << r.out;
+  Outcome bad = run("printf 'mic\\njump\\n' | " + environment(dir, "") + " " + program("namefind") + " --script - 2>&1");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(has(bad.out, "line 2: unknown command \"jump\"")) << bad.out;
+  Outcome missing = run(environment(dir, "") + " " + program("namefind") + " --script /nonexistent 2>&1");
+  EXPECT_EQ(missing.status, 2);
+  // A command the dialog cannot carry out is reported and fails the run.
+  Outcome failing = run("printf 'tap nothing\\ndone\\n' | " + environment(dir, "") + " " + program("namefind") +
+                    " --script - 2>/dev/null");
+  EXPECT_EQ(failing.status, 1);
+  EXPECT_TRUE(has(failing.out, "error 1 \"no control \\\"nothing\\\" to tap\"")) << failing.out;
+}
+
+TEST(NamefindProgram, SecondStartBringsTheFirstForwardListening) {
+  DataDir dir("e2e-second");
+  if (!nftest::speak("echo off", dir.file("echo.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
+  // The first copy waits for the activation, then for the utterance it starts.
+  nftest::writeFile(dir.file("script.txt"), "sleep 4000\nwait 30\ndone\n");
+  const std::string env = environment(dir, dir.file("echo.wav"));
+  const std::string first = env + " " + program("namefind") + " --script '" + dir.file("script.txt") + "' > '" +
+                            dir.file("first.txt") + "' 2>/dev/null; echo $? > '" + dir.file("first.status") + "'";
+  ASSERT_EQ(std::system(("(" + first + ") &").c_str()), 0);
+  for (int i = 0; i < 1000 && !nftest::exists(dir.file("run/vlmHwnd")); i++) usleep(10000);
+  ASSERT_TRUE(nftest::exists(dir.file("run/vlmHwnd")));
+  Outcome second = run(env + " " + program("namefind-phone") + " 2>/dev/null");
+  EXPECT_EQ(second.status, 0);
+  EXPECT_TRUE(has(second.out, "action activate-running\nexit 0\n")) << second.out;
+  for (int i = 0; i < 6000 && !nftest::exists(dir.file("first.status")); i++) usleep(10000);
+  const std::string out = nftest::readFile(dir.file("first.txt"));
+  EXPECT_EQ(nftest::readFile(dir.file("first.status")), "0\n") << out;
+  EXPECT_TRUE(has(out, "message 2026\ntext main.mic \"mic is On\"\n")) << out;
+  EXPECT_TRUE(has(out, "list main.phrases ")) << out;
+  EXPECT_TRUE(has(out, "\"echo off\"")) << out;
+  EXPECT_FALSE(nftest::exists(dir.file("run/vlmHwnd")));   // removed at exit
+}
+
+TEST(NamefindProgram, FirstStartOpensOptions) {
+  DataDir dir("e2e-first", false);
+  nftest::writeFile(dir.file("script.txt"), "tap cancel\n");
+  Outcome r = run(environment(dir, "") + " VLM_BOX_ANSWERS=ok " + program("namefind") + " --script '" +
+              dir.file("script.txt") + "' 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "dialog main hidden\n")) << r.out;
+  EXPECT_TRUE(has(r.out,
+                  "box \"First time user?\" \"Select your user file.\\nAnd a contacts file.\\nThen tap OK\\nIf you're new to "
+                  "Namefind,\\nplay with demo.tsv first.\\n(see namefind.pdf on PC)\" -> OK\n"))
+      << r.out;
+  EXPECT_TRUE(has(r.out, "list options.user 1 \"tester.usr\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "list options.contacts 2 \"demo.tsv\" \"outlook.tsv\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "dialog options closed\n")) << r.out;
+  EXPECT_FALSE(nftest::exists(dir.file("namefind.cfg")));   // cancelled: nothing written
+}
+
+TEST(NamefindProgram, DialingDefaultsThroughTheDialogs) {
+  DataDir dir("e2e-dialing");
+  nftest::writeFile(dir.file("script.txt"),
+                    "tap options\ntap noNag\ntap moreOptions\ntap radio1\ntap radio1\ntype pruneThresh 300\n"
+                    "type alarm 20 min\nselect localPrefix 2\ntap ok\ntap cancel\ndone\n");
+  Outcome r = run(environment(dir, "") + " " + program("namefind") + " --script '" + dir.file("script.txt") +
+              "' 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "dialog dialing shown\ntext dialing.prefix1 \"1\"\ntext dialing.prefix2 \"011\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "check dialing.radio1 1\ncheck dialing.radio2 0\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "script 5 tap radio1\ncheck dialing.radio1 0\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "check options.noNag 1\n")) << r.out;
+  // Cancel leaves Options, but the check box and Dialing Defaults wrote their fields at once.
+  const std::string cfg = nftest::readFile(dir.file("namefind.cfg"));
+  EXPECT_EQ(cfg, "u:tester.usr\nt:demo.tsv\nn:1\nl:20\np1:1\np2:011\npd:0\nac:\nacp:1\npt:300\n");
+}
+
+TEST(NamefindProgram, RunsUnderXvfbWithRealWindows) {
+  if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+  DataDir dir("e2e-xvfb");
+  if (!nftest::speak("call home", dir.file("callhome.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nshot " + dir.file("main.png") + "\ndone\n");
+  Outcome r = run("xvfb-run -a -s '-screen 0 640x800x24' " + environment(dir, dir.file("callhome.wav"), "xcb") + " " +
+              program("namefind") + " --script '" + dir.file("script.txt") + "' 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "\"call home\"")) << r.out;
+  EXPECT_TRUE(nftest::exists(dir.file("main.png")));
+}
