@@ -162,7 +162,7 @@ ScriptRunner::Step ScriptRunner::step(ScriptHost& host, long nowMs) {
     return eWaiting;
   } else if (c.verb == "tap") {
     ok = host.tap(c.name);
-    reason = "no control \"" + c.name + "\" to tap";
+    reason = "no control \"" + c.name + "\" to tap, or it is disabled";
   } else if (c.verb == "phrase" || c.verb == "choice" || c.verb == "detail") {
     const std::string list = c.verb == "phrase" ? "phrases" : c.verb == "choice" ? "choices" : "details";
     ok = host.select(list, std::to_string(c.number));

@@ -162,6 +162,11 @@ void NamefindApp::postStart() {
     st.configChanged = 1;
     messageBox(kSayHintText, "Say: 'Namefind...'", eBoxOk, eIconInformation, eAnswerOk);
   }
+  started = true;
+  if (activationPending) {
+    activationPending = false;
+    activate();
+  }
 }
 
 void NamefindApp::onMessage(int message) {
@@ -252,6 +257,12 @@ void NamefindApp::saveUser() {
 void NamefindApp::activate() {
   view->bringForward();
   if (view->forwardActivation()) return;
+  // A second start right after the first may arrive before the models are loaded: it is
+  // answered once the post-start work is done.
+  if (!chan || !started) {
+    activationPending = true;
+    return;
+  }
   if (!micOn()) toggleMic();
 }
 

@@ -71,7 +71,8 @@ class NamefindApp {
   // Recognises one utterance (taken from the channel); the shell owns it from here.
   void recognise(Utterance* utterance);
   void saveUser();
-  // The second instance asked to come forward.
+  // The second instance asked to come forward: a visible sub-dialog takes it, else the
+  // microphone turns on (once the program has finished starting).
   void activate();
   // The exit sequence (Done or close). Returns true when the main dialog is to end, false when
   // the exit was stopped (unsent mail reopened).
@@ -121,6 +122,8 @@ class NamefindApp {
   std::vector<int> mainList;
   std::vector<std::string> phraseTexts;
   int ticks = 0;
+  bool started = false;             // the post-start work has run
+  bool activationPending = false;   // an activation came before it
 };
 
 }  // namespace vlm

@@ -186,6 +186,7 @@ TEST(NamefindApp, ActivationTurnsTheMicrophoneOnUnlessASubDialogTakesIt) {
   FakeView view;
   NamefindApp app(&view, dir.dir(), false);
   ASSERT_EQ(app.initMain(), 1);
+  app.onMessage(kMsgNamefindStart);
   view.subDialogOpen = true;
   app.onMessage(kMsgNamefindActivate);
   EXPECT_FALSE(app.micOn());
@@ -194,6 +195,22 @@ TEST(NamefindApp, ActivationTurnsTheMicrophoneOnUnlessASubDialogTakesIt) {
   EXPECT_TRUE(app.micOn());
   EXPECT_EQ(view.forwarded, 3);   // the start and both activations
   app.onMessage(kMsgNamefindActivate);   // already listening: stays on
+  EXPECT_TRUE(app.micOn());
+  app.toggleMic();
+  unsetenv("VELMORA_MIC");
+}
+
+TEST(NamefindApp, ActivationBeforeTheStartIsAnsweredAfterIt) {
+  DataDir dir("app-early");
+  if (!nftest::speak("echo off", dir.file("echo.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
+  setenv("VELMORA_MIC", dir.file("echo.wav").c_str(), 1);
+  FakeView view;
+  NamefindApp app(&view, dir.dir(), false);
+  app.onMessage(kMsgNamefindActivate);   // nothing loaded yet
+  EXPECT_FALSE(view.timer);
+  ASSERT_EQ(app.initMain(), 1);
+  EXPECT_FALSE(app.micOn());
+  app.onMessage(kMsgNamefindStart);
   EXPECT_TRUE(app.micOn());
   app.toggleMic();
   unsetenv("VELMORA_MIC");

@@ -79,7 +79,7 @@ TEST(NamefindProgram, ScriptFromStandardInputAndBadScripts) {
   Outcome failing = run("printf 'tap nothing\\ndone\\n' | " + environment(dir, "") + " " + program("namefind") +
                     " --script - 2>/dev/null");
   EXPECT_EQ(failing.status, 1);
-  EXPECT_TRUE(has(failing.out, "error 1 \"no control \\\"nothing\\\" to tap\"")) << failing.out;
+  EXPECT_TRUE(has(failing.out, "error 1 \"no control \\\"nothing\\\" to tap, or it is disabled\"")) << failing.out;
 }
 
 TEST(NamefindProgram, SecondStartBringsTheFirstForwardListening) {
