@@ -189,7 +189,8 @@ void MainDialog::runOptions() {
   subDialog = &options;
   options.run();
   subDialog = nullptr;
-  if (!ending) {
+  // When the program is to end (and start again or start enroll) the main dialog stays hidden.
+  if (!ending && !logic.state().startAfterExit) {
     show();
     transcriptLine("dialog main shown");
   }

@@ -139,6 +139,40 @@ TEST(NamefindProgram, DialingDefaultsThroughTheDialogs) {
   EXPECT_EQ(cfg, "u:tester.usr\nt:demo.tsv\nn:1\nl:20\np1:1\np2:011\npd:0\nac:\nacp:1\npt:300\n");
 }
 
+TEST(NamefindProgram, EnrollIsStartedFromTheProgramFolder) {
+  DataDir dir("e2e-enroll");
+  // A copy of namefind in a folder of its own, first without enroll beside it, then with a
+  // stand-in that leaves a mark.
+  const std::string bin = dir.file("bin");
+  mkdir(bin.c_str(), 0700);
+  nftest::copyFile(vlmtest::binDir() + "/namefind", bin + "/namefind");
+  chmod((bin + "/namefind").c_str(), 0755);
+  nftest::writeFile(dir.file("script.txt"), "tap options\ntap enroll\n");
+  const std::string command = environment(dir, "") + " VLM_BOX_ANSWERS=ok '" + bin + "/namefind' --script '" +
+                              dir.file("script.txt") + "' 2>/dev/null";
+  Outcome missing = run(command);
+  EXPECT_EQ(missing.status, 0) << missing.out;
+  EXPECT_TRUE(has(missing.out, "dialog options closed\ndialog main closed\n")) << missing.out;
+  EXPECT_TRUE(has(missing.out, "box \"restart manually...\" \"Create Process failed!!!\" -> OK\nexit 0\n")) << missing.out;
+
+  nftest::writeFile(bin + "/enroll", "#!/bin/sh\ntouch '" + dir.file("enroll-ran") + "'\n");
+  chmod((bin + "/enroll").c_str(), 0755);
+  Outcome started = run(command);
+  EXPECT_EQ(started.status, 0) << started.out;
+  EXPECT_FALSE(has(started.out, "box ")) << started.out;
+  for (int i = 0; i < 500 && !nftest::exists(dir.file("enroll-ran")); i++) usleep(10000);
+  EXPECT_TRUE(nftest::exists(dir.file("enroll-ran")));
+}
+
+TEST(NamefindProgram, ScriptWithoutADisplayRunsOffscreen) {
+  DataDir dir("e2e-nodisplay");
+  mkdir(dir.file("run").c_str(), 0700);
+  Outcome r = run("printf 'done\\n' | env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM VELMORA_DIR='" + dir.path +
+                  "' XDG_RUNTIME_DIR='" + dir.file("run") + "' " + program("namefind") + " --script - 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "dialog main closed\nexit 0\n")) << r.out;
+}
+
 TEST(NamefindProgram, RunsUnderXvfbWithRealWindows) {
   if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
   DataDir dir("e2e-xvfb");
