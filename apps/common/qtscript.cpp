@@ -55,6 +55,8 @@ void QtScriptHost::tick() {
   if (++closeAttempts % 10 != 1) return;
   if (closeAttempts > 100) {
     transcriptLine("error 0 " + quoted("the script ended and the program did not close"));
+    gaveUp = true;
+    timer.stop();
     QApplication::exit(1);
     return;
   }

@@ -23,7 +23,9 @@ class QtScriptHost : public ScriptHost {
   // busy: whether an utterance is being listened to or handled.
   QtScriptHost(std::vector<ScriptCommand> commands, QWidget* mainWidget, std::function<bool()> busy);
   void start();
-  int failures() const { return runner.failures(); }
+  // Commands that could not be carried out, and 1 more when the program did not close after the
+  // script ended.
+  int failures() const { return runner.failures() + (gaveUp ? 1 : 0); }
 
   bool tap(const std::string& name) override;
   bool select(const std::string& list, const std::string& item) override;
@@ -43,6 +45,7 @@ class QtScriptHost : public ScriptHost {
   std::function<bool()> isBusy;
   QTimer timer;
   int closeAttempts = 0;
+  bool gaveUp = false;
 };
 
 // Runs a dialog modally until it is finished (accepted, rejected or done). Unlike QDialog::exec,

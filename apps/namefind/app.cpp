@@ -55,8 +55,6 @@ NamefindApp::NamefindApp(NamefindView* v, const std::string& dataDir, bool phone
 
 NamefindApp::~NamefindApp() { releaseEngine(); }
 
-void NamefindApp::useChannel(WavChannel* channel) { givenChannel.reset(channel); }
-
 int NamefindApp::initMain() {
   if (!readConfig(configPath(), &st)) {
     // No usable configuration: choose the files first; a chosen set restarts the program.
@@ -125,8 +123,7 @@ int NamefindApp::loadEngine(std::string* failure) {
   recog = std::make_unique<Recognizer>(usr.get(), words.get(), rules.get());
   accums = std::make_unique<AdaptAccumHS>();
   fifo = std::make_unique<UttFifo>(kUttFifoSlots);
-  if (givenChannel) chan = std::move(givenChannel);
-  else chan = std::make_unique<LiveWavChannel>();
+  chan = std::make_unique<LiveWavChannel>();
   chan->open(nullptr);
   chan->keepWavData(1);   // the samples of an utterance go with it (voice mail, replay)
   usr->setChanCepMnDel(chan.get());

@@ -92,8 +92,6 @@ class NamefindApp {
   // The phrases list: the n-best of the last accepted utterance.
   const std::vector<std::string>& phrases() const { return phraseTexts; }
 
-  // Tests and other programs put a channel of their own in place of the live one before initMain.
-  void useChannel(WavChannel* channel);
   // The mail dialog's hold (set by the actions): the exit asks before mail is lost.
   bool mailOnHold = false;
 
@@ -114,7 +112,6 @@ class NamefindApp {
   std::unique_ptr<WordDictionary> words;
   std::unique_ptr<RuleDictionary> rules;
   std::unique_ptr<WavChannel> chan;
-  std::unique_ptr<WavChannel> givenChannel;
   std::unique_ptr<Recognizer> recog;
   std::unique_ptr<UttFifo> fifo;
   std::unique_ptr<AdaptAccumHS> accums;

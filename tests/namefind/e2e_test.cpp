@@ -82,6 +82,17 @@ TEST(NamefindProgram, ScriptFromStandardInputAndBadScripts) {
   EXPECT_TRUE(has(failing.out, "error 1 \"no control \\\"nothing\\\" to tap, or it is disabled\"")) << failing.out;
 }
 
+TEST(NamefindProgram, DialogThatWillNotCloseAfterTheScriptFailsTheRun) {
+  DataDir dir("e2e-stuck");
+  // "outlook.tsv" without "outlook.voc": Options' ok (and Done) keep the dialog open.
+  nftest::writeFile(dir.file("script.txt"), "tap options\nselect contacts outlook.tsv\n");
+  Outcome r = run(environment(dir, "") + " " + program("namefind") + " --script '" + dir.file("script.txt") +
+                  "' 2>/dev/null");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(has(r.out, "error 0 \"the script ended and the program did not close\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "exit 1\n")) << r.out;
+}
+
 TEST(NamefindProgram, SecondStartBringsTheFirstForwardListening) {
   DataDir dir("e2e-second");
   if (!nftest::speak("echo off", dir.file("echo.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
