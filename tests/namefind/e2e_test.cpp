@@ -110,7 +110,10 @@ TEST(NamefindProgram, SecondStartBringsTheFirstForwardListening) {
   for (int i = 0; i < 6000 && !nftest::exists(dir.file("first.status")); i++) usleep(10000);
   const std::string out = nftest::readFile(dir.file("first.txt"));
   EXPECT_EQ(nftest::readFile(dir.file("first.status")), "0\n") << out;
-  EXPECT_TRUE(has(out, "message 2026\ntext main.mic \"mic is On\"\n")) << out;
+  // The activation turns the microphone on (at once, or after the start when it came earlier).
+  const size_t message = out.find("message 2026\n");
+  ASSERT_NE(message, std::string::npos) << out;
+  EXPECT_NE(out.find("text main.mic \"mic is On\"\n", message), std::string::npos) << out;
   EXPECT_TRUE(has(out, "list main.phrases ")) << out;
   EXPECT_TRUE(has(out, "\"echo off\"")) << out;
   EXPECT_FALSE(nftest::exists(dir.file("run/vlmHwnd")));   // removed at exit
@@ -189,7 +192,10 @@ TEST(NamefindProgram, RunsUnderXvfbWithRealWindows) {
   DataDir dir("e2e-xvfb");
   if (!nftest::speak("call home", dir.file("callhome.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
   nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nshot " + dir.file("main.png") + "\ndone\n");
-  Outcome r = run("xvfb-run -a -s '-screen 0 640x800x24' " + environment(dir, dir.file("callhome.wav"), "xcb") + " " +
+  // A sanitizer build reports a leak of the toolkit's D-Bus connection under X11: not ours.
+  const std::string suppressions = " LSAN_OPTIONS=suppressions='" + vlmtest::sourceDir() + "/tests/namefind/lsan.supp'";
+  Outcome r = run("xvfb-run -a -s '-screen 0 640x800x24' " + environment(dir, dir.file("callhome.wav"), "xcb") +
+                  suppressions + " " +
               program("namefind") + " --script '" + dir.file("script.txt") + "' 2>/dev/null");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(has(r.out, "\"call home\"")) << r.out;
