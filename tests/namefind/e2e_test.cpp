@@ -2,6 +2,7 @@
 // Without a display (QT_QPA_PLATFORM=offscreen), and once under Xvfb with real windows.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -176,6 +177,51 @@ TEST(NamefindProgram, EnrollIsStartedFromTheProgramFolder) {
   EXPECT_FALSE(has(started.out, "box ")) << started.out;
   for (int i = 0; i < 500 && !nftest::exists(dir.file("enroll-ran")); i++) usleep(10000);
   EXPECT_TRUE(nftest::exists(dir.file("enroll-ran")));
+}
+
+TEST(NamefindProgram, ChangedFilesRestartTheProgram) {
+  DataDir dir("e2e-restart");
+  nftest::copyFile(dir.file("tester.usr"), dir.file("b.usr"));
+  const std::string bin = dir.file("bin");
+  mkdir(bin.c_str(), 0700);
+  nftest::copyFile(vlmtest::binDir() + "/namefind", bin + "/namefind");
+  chmod((bin + "/namefind").c_str(), 0755);
+  nftest::writeFile(dir.file("script.txt"), "tap options\nselect user b.usr\ntap ok\n");
+  // The output goes to a file: the restarted copy inherits it and outlives this run.
+  const int status = std::system((environment(dir, "") + " '" + bin + "/namefind' --script '" + dir.file("script.txt") +
+                                  "' > '" + dir.file("first.txt") + "' 2>/dev/null")
+                                     .c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string out = nftest::readFile(dir.file("first.txt"));
+  EXPECT_TRUE(has(out, "select options.user 1\nscript 3 tap ok\ndialog options closed\ndialog main closed\nexit 0\n")) << out;
+  EXPECT_EQ(nftest::readFile(dir.file("namefind.cfg")),
+            "u:b.usr\nt:demo.tsv\np1:1\np2:011\npd:0\nac:\nacp:0\nma:1\nmm:1\n");
+
+  // The fresh copy takes the guard; its socket's name carries its process id.
+  std::string address;
+  for (int i = 0; i < 1000 && address.empty(); i++) {
+    const std::string text = nftest::readFile(dir.file("run/vlmHwnd"));
+    if (!text.empty() && text.back() == '\n') address = text.substr(0, text.size() - 1);
+    else usleep(10000);
+  }
+  ASSERT_FALSE(address.empty()) << "no restarted namefind";
+  const size_t dash = address.rfind("vlm-");
+  ASSERT_NE(dash, std::string::npos);
+  const pid_t pid = std::atoi(address.c_str() + dash + 4);
+  ASSERT_GT(pid, 1);
+  char exe[4096] = {0};
+  const ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, sizeof exe - 1);
+  EXPECT_EQ(std::string(exe, n > 0 ? n : 0), bin + "/namefind");
+  // It runs offscreen, so its transcript follows the first one's: it loaded the new files and
+  // showed the start-up hint.
+  const std::string hint = "box \"Say: 'Namefind...'\"";
+  for (int i = 0; i < 1000 && !has(nftest::readFile(dir.file("first.txt")), hint); i++) usleep(10000);
+  const std::string both = nftest::readFile(dir.file("first.txt"));
+  EXPECT_TRUE(has(both, "exit 0\ndialog main shown\n")) << both;
+  EXPECT_TRUE(has(both, hint)) << both;
+  EXPECT_FALSE(has(both, "Load Error")) << both;
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 500 && kill(pid, 0) == 0; i++) usleep(10000);
 }
 
 TEST(NamefindProgram, ScriptWithoutADisplayRunsOffscreen) {
