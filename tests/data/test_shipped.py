@@ -45,6 +45,33 @@ class Regenerate(unittest.TestCase):
             "--out", self.tmp)
         self.assertSameFiles(["demo.tsv", "demo.voc", "command.tsv", "command.voc"])
 
+    @unittest.skipUnless(shutil.which("espeak-ng") and shutil.which("sox"),
+                         "the recordings are made with espeak-ng and sox")
+    def test_recordings(self):
+        run(os.path.join(ROOT, "tools", "prompts", "make_prompts.py"), "--out", self.tmp)
+        names = sorted(n for n in os.listdir(self.tmp) if n.endswith(".wav"))
+        self.assertGreater(len(names), 12)
+        self.assertSameFiles(names)
+
+
+class Recordings(unittest.TestCase):
+    def test_each_is_recognised_against_its_own_prompt(self):
+        bin_dir = os.environ.get("VLM_BIN_DIR") or os.path.join(ROOT, "build", "bin")
+        res = subprocess.run([sys.executable, "-B",
+                              os.path.join(ROOT, "tools", "prompts", "make_prompts.py"),
+                              "--check", "--bin", bin_dir], capture_output=True, text=True)
+        self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
+
+    def test_every_prompt_line_names_a_recording(self):
+        with open(os.path.join(DATA, "enrol.txt"), encoding="latin-1") as f:
+            for line in f:
+                line = line.strip(" \r\n")
+                if line and not line.startswith("cmd_"):
+                    self.assertIn("\t", line, f"no recording named: {line!r}")
+                    self.assertTrue(os.path.isfile(os.path.join(DATA, line.split("\t")[1])), line)
+        for d in ("zero one two three four five six seven eight nine star pound").split():
+            self.assertTrue(os.path.isfile(os.path.join(DATA, d + ".wav")), d)
+
 
 # The column names of the contacts and command-list .tsv format, in table order.
 TSV_COLUMNS = (
