@@ -38,13 +38,18 @@ MAX_PHONES = 2
 MAX_GROUP_LETTERS = 4
 MAX_GROUP_PHONES = 4
 ROUNDS = 4
-MIN_UNIT = 20
-UNIT_SHARE = 0.1
+MIN_UNIT = 10
+UNIT_SHARE = 0.05
 MIN_PRON = 3
 PRON_SHARE = 0.01
 UNSEEN_PENALTY = 3.0
 SILENT_COST = 2.0
 PAIR_COST = 1.0
+SILENT_START = 0.1
+VOWEL_LETTERS = set("aeiou")
+CONSONANT_LETTERS = set("bcdfghjklmnpqrstvxz")
+VOWEL_PHONES = set("EeiAaYc:Oo0Uu8@?1234")
+CONSONANT_PHONES = set("lnrsjbpkKm~zSCZt+TDdvfg")
 WORD_RE = re.compile(r"[a-z']+")
 # Two-character phone strings that stand for one sound (the diphthongs); the alignment treats
 # each as one symbol, so that a chunk never ends between its halves.
@@ -121,10 +126,22 @@ def align(word, pron, score, max_l, max_p):
     return out
 
 
+def kinds(text, vowels, consonants):
+    return {("v" if c in vowels else "c") for c in text if c in vowels or c in consonants}
+
+
 def shape_ok(letters, phones):
-    """The chunk shapes of the free alignment: a letter with no, one or two phones, or two
-    letters with one phone (larger pairs would let the alignment swallow whole syllables)."""
-    return len(letters) == 1 or len(phones) == 1
+    """The chunk pairs the free alignment may use: a letter with no, one or two phones, or two
+    letters with one phone; and the letters hold vowels where the phones do and consonants where
+    the phones do (w, y and the apostrophe among the letters, and w, y, h and the syllabic
+    phones among the phones, go with either). So a vowel sound is never put on "gh", nor a
+    silent letter swallowed into any neighbour ("ni" for "n" in "night"): a silent letter is
+    aligned to no phone, and units_of joins it to its neighbour."""
+    if len(letters) == 2 and len(phones) != 1:
+        return False
+    phone_kinds = kinds(phones, VOWEL_PHONES, CONSONANT_PHONES)
+    letter_kinds = kinds(letters, VOWEL_LETTERS, CONSONANT_LETTERS)
+    return not phone_kinds or not letter_kinds or phone_kinds == letter_kinds
 
 
 def free_score(table, letters, phones):
@@ -152,7 +169,8 @@ def initial_counts(train, words):
             for i in range(n):
                 for a in range(1, min(MAX_LETTERS, n - i) + 1):
                     centre = (i + a / 2) / n
-                    counts[(w[i:i + a], "")] = counts.get((w[i:i + a], ""), 0) + 1
+                    if a == 1:
+                        counts[(w[i], "")] = counts.get((w[i], ""), 0) + SILENT_START
                     for j in range(m):
                         for c in range(1, min(MAX_PHONES, m - j) + 1):
                             if abs((j + c / 2) / m - centre) < 0.2:
