@@ -88,6 +88,30 @@ TEST_F(SpellingData, LetterGroupsCoverEveryLetter) {
   EXPECT_GT(groups, 36) << "no multi-letter groups";
 }
 
+// The pronunciation dialog builds word trees of letter groups ("( <ch> &next )"): every group's
+// every pronunciation must be one the word tree can model, or the rule fails as a whole.
+TEST_F(SpellingData, EveryWordMakesAWordTree) {
+  int checked = 0;
+  for (int i = 2; i < words.recordCount(); ++i) {
+    const WordData* w = words.wordAt(i);
+    if (w == nullptr || !(w->flag & IS_PRIMARY_PRON)) continue;
+    std::string name;
+    for (const char* s = w->name; *s; ++s) {
+      if (std::string("&()+:;<>[]{} ").find(*s) != std::string::npos) name += '\\';
+      name += *s;
+    }
+    const std::string body = "( <" + name + "> )";
+    const int index = rules.newRule("tmp");
+    ASSERT_GE(index, 0);
+    RuleBodyParser parser(&words, &rules);
+    ASSERT_NE(parser.loadRuleBody(body.c_str()), nullptr) << body;
+    EXPECT_EQ(rules.ruleAt(index)->setRuleBody(parser.items(), &words, &rules), 1) << w->name;
+    rules.deleteRule(index);
+    checked++;
+  }
+  EXPECT_GT(checked, 36);
+}
+
 // base.voc holds every word the application's built-in rule templates and built-in entries
 // write, under its own name (not as a compound made on the fly).
 TEST(BaseVocabulary, BuiltInTemplatesParse) {
