@@ -6,7 +6,8 @@ entry and find dialogs use them) and prints what was spelled.
     python3 tools/abc/check_spelling.py [--bin build/bin] [--usr data/newuser.usr]
 
 The spelled text is the second character of each recognised word's name. Prints a Markdown
-table (one row per phrase, one column per voice) and the count of phrases spelled right; the
+table (one row per phrase, one column per voice: the best hypothesis, and for a wrong one the
+rank of the right spelling in the n-best list) and the count of phrases spelled right; the
 exit status is 0 (a figure, not a condition: it depends on the models). espeak-ng en-us and flite
 kal16 are training voices; espeak-ng en-us+f4 and flite slt are held out of training.
 """
@@ -22,7 +23,7 @@ CASES = [
     ("alpha bravo charlie", "abc"),
     ("bee see dee", "bcd"),
     ("x ray yankee zulu", "xyz"),
-    ("em ay ar why", "mary"),
+    ("m a r y", "mary"),  # the letters, which the synthesisers say by their names
     ("mike at sign lima period kilo", "m@l.k"),
     ("tango underscore victor", "t_v"),
     ("at sign", "@"),
@@ -46,6 +47,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--bin", default=os.path.join(ROOT, "build", "bin"))
     ap.add_argument("--usr", default=os.path.join(ROOT, "data", "newuser.usr"))
+    ap.add_argument("--voc", default=os.path.join(ROOT, "data", "abc.voc"))
     args = ap.parse_args()
     voices = [(n, cmd) for n, cmd in VOICES if shutil.which(cmd[0])]
     if shutil.which("sox") is None or not voices:
@@ -63,22 +65,28 @@ def main():
                                 out, "pad", "0.25", "0.3"], check=True)
                 files.append(out)
         res = subprocess.run([os.path.join(args.bin, "recognize"), "--usr", args.usr,
-                              "--voc", os.path.join(ROOT, "data", "abc.voc"),
+                              "--voc", args.voc,
                               "--rul", os.path.join(ROOT, "data", "abc.rul")] + files,
                              capture_output=True, text=True, cwd=tmp)
+        current = None
         for line in res.stdout.splitlines():
             if not line.startswith("\t"):
                 path, _, words = line.partition("\t")
-                results[os.path.basename(path)] = spelled(words)
+                current = os.path.basename(path)
+                results[current] = (spelled(words), [])
+            elif current and line.split("\t")[1].isdigit():
+                results[current][1].append(spelled(line.split("\t")[3]))
     print("| said | expected | " + " | ".join(n for n, _ in voices) + " |")
     print("|---|---|" + "---|" * len(voices))
     right = [0] * len(voices)
     for c, (text, expected) in enumerate(CASES):
         cells = []
         for v in range(len(voices)):
-            got = results.get(f"case{v}_{c}.wav", "")
+            got, nbest = results.get(f"case{v}_{c}.wav", ("", []))
             right[v] += got == expected
-            cells.append(f"`{got}`" + ("" if got == expected else " ✗"))
+            rank = nbest.index(expected) + 1 if expected in nbest else 0
+            cells.append(f"`{got}`" + ("" if got == expected else
+                                       f" ✗ (right: {'rank ' + str(rank) if rank else 'not in the list'})"))
         print(f"| {text} | `{expected}` | " + " | ".join(cells) + " |")
     print("| spelled right | | " + " | ".join(f"{r} of {len(CASES)}" for r in right) + " |")
 
