@@ -3,6 +3,7 @@
 #define VLM_UNIT "recog"
 #include "grammar/ruledict.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 
 #include "foundation/copystr.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
+#include "foundation/stdiox.h"
 #include "foundation/ordcoll.h"
 #include "grammar/ruleparser.h"
 #include "lexicon/worddict.h"
@@ -151,8 +154,14 @@ void RuleDictionary::deleteRule(int index) {
 int RuleDictionary::readFile(const char* path, WordDictionary* words) {
   readErrors = 0;
   if (path == nullptr) return 0;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  // Only a regular file: a FIFO or device would block or never end.
+  int fd = openRegularFile(path);
+  if (fd < 0) {
+    char message[512];
+    sPrint(message, sizeof message, ".rul file %s not read: %s", path, openFailureText(errno));
+    logError(message);
+    return 0;
+  }
   int result = readFd(fd, words);
   close(fd);
   return result;
@@ -301,19 +310,13 @@ int RuleDictionary::writeFd(int fd, WordDictionary* words) {
 
 int RuleDictionary::writeFile(const char* path, WordDictionary* words) {
   if (path == nullptr || words == nullptr) return 0;
-  char* temporary = copyString(path, 8);
-  std::strcat(temporary, ".tmp");
-  int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    delete[] temporary;
-    return 0;
+  SafeFile file;
+  if (file.open(path, 0644)) {
+    if (!writeFd(file.handle(), words)) file.noteWriteFailure(errno);
+    if (file.commit()) return 1;
   }
-  int ok = writeFd(fd, words);
-  if (close(fd) != 0) ok = 0;
-  if (ok && std::rename(temporary, path) != 0) ok = 0;
-  if (!ok) unlink(temporary);
-  delete[] temporary;
-  return ok;
+  logError(".rul file not written: ", file.reason());
+  return 0;
 }
 
 }  // namespace vlm

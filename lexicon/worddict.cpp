@@ -15,6 +15,7 @@
 
 #include "foundation/copystr.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "foundation/oneshot.h"
 
 namespace vlm {
@@ -579,7 +580,8 @@ int splitVocLine(char* line, char* field[3]) {
 
 int WordDictionary::readFile(const char* path) {
   if (!path) return 0;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Only a regular file: a FIFO or device would block or never end.
+  int fd = openRegularFile(path);
   if (fd < 0) return 0;
   // The file is read in large blocks and its lines are cut out of the block in place. CR and LF
   // each end a line (CR LF so gives an extra empty line, which adds nothing). A line that runs
@@ -676,16 +678,7 @@ struct FileWriter {
 
 }  // namespace
 
-int WordDictionary::writeFile(const char* path, const char* tempPath) {
-  if (!path || !*path) return 0;
-  char defaultTemp[kTempPathRoom];
-  if (!tempPath) {
-    char* end = copyString(defaultTemp, path, sizeof defaultTemp - 5);
-    copyString(end, ".tmp", 5);
-    if (std::strcmp(defaultTemp, path) == 0 || std::strlen(path) + 5 > sizeof defaultTemp) return 0;
-    tempPath = defaultTemp;
-  }
-
+int WordDictionary::writeFd(int fd) {
   const int n = words.count();
   WordData** order = new (std::nothrow) WordData*[n > 0 ? n : 1];
   if (!order) return 0;
@@ -693,12 +686,6 @@ int WordDictionary::writeFile(const char* path, const char* tempPath) {
   for (WordData& w : words)
     if (w.flag != 0 && !(w.flag & WORD_NOT_SAVED) && w.pron) order[used++] = &w;
   std::sort(order, order + used, vocOrder);
-
-  int fd = open(tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    delete[] order;
-    return 0;
-  }
   FileWriter* out = new (std::nothrow) FileWriter;
   bool ok = out != nullptr;
   if (ok) {
@@ -718,11 +705,18 @@ int WordDictionary::writeFile(const char* path, const char* tempPath) {
     delete out;
   }
   delete[] order;
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && std::rename(tempPath, path) != 0) ok = false;
-  if (!ok) unlink(tempPath);
   return ok ? 1 : 0;
+}
+
+int WordDictionary::writeFile(const char* path) {
+  if (!path || !*path) return 0;
+  SafeFile file;
+  if (file.open(path)) {
+    if (!writeFd(file.handle())) file.noteWriteFailure(errno);
+    if (file.commit()) return 1;
+  }
+  logError(".voc file not written: ", file.reason());
+  return 0;
 }
 
 }  // namespace vlm

@@ -92,11 +92,13 @@ class WordDictionary {
   // Adds the words of a .voc file; 0 when it cannot be opened or read (a directory, an I/O
   // error; the lines read before the error stay added).
   int readFile(const char* path);
-  // Writes the dictionary sorted by name into tempPath (null: path followed by ".tmp"), then
-  // renames it over path. 0 when the file cannot be written completely; path then keeps its
-  // former content and no temporary file is left behind.
-  int writeFile(const char* path, const char* tempPath = nullptr);
-  static constexpr int kTempPathRoom = 1024;
+  // Writes the dictionary sorted by name, replacing path safely (foundation/safefile.h: a
+  // temporary file beside it, renamed over it when complete). 0 when the file cannot be written
+  // completely or path is not a regular file (logged); path then keeps its former content and no
+  // temporary file is left behind.
+  int writeFile(const char* path);
+  // The same text written to an open descriptor: 1, or 0 when a write fails (errno tells why).
+  int writeFd(int fd);
 
   // Table access. recordCount() counts records in use and free; wordAt() is null for an index
   // outside the table or a free record.
