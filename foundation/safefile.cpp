@@ -93,6 +93,7 @@ int SafeFile::fail(const char* verb, const char* path, int error) {
     failure = error != 0 ? error : EIO;
     sPrint(message, sizeof message, "cannot %s %s: %s", verb, path, openFailureText(failure));
   }
+  errno = failure;  // callers that report only 0 can still say why
   return 0;
 }
 
@@ -181,6 +182,7 @@ int SafeFile::commit() {
   if (!finish() || ::rename(tempPath, targetPath) != 0) {
     if (failure == 0) fail("replace", targetPath, errno);
     abandon();
+    errno = failure;
     return 0;
   }
   syncFolderOf(targetPath);

@@ -44,7 +44,8 @@ class SafeFile {
   void abandon();
 
   int failed() const { return failure != 0; }
-  // What failed, as "cannot VERB PATH: system reason" (empty when nothing failed).
+  // What failed, as "cannot VERB PATH: system reason" (empty when nothing failed). Every failure
+  // also leaves its error number in errno (EINVAL: not a regular file; see openFailureText).
   const char* reason() const { return message; }
   const char* target() const { return targetPath; }
 
