@@ -167,10 +167,39 @@ int RuleDictionary::readFile(const char* path, WordDictionary* words) {
   return result;
 }
 
+namespace {
+
+// One mark per rule index, grown as rules are added.
+struct RuleMarks {
+  unsigned char* marks = nullptr;
+  int room = 0;
+  ~RuleMarks() { delete[] marks; }
+  // Marks index; 0 when it was marked already (or cannot be marked).
+  int mark(int index) {
+    if (index < 0) return 1;
+    if (index >= room) {
+      int grown = room > 0 ? room : 256;
+      while (grown <= index) grown *= 2;
+      unsigned char* bigger = new (std::nothrow) unsigned char[grown]();
+      if (bigger == nullptr) return 1;
+      if (marks != nullptr) std::memcpy(bigger, marks, static_cast<size_t>(room));
+      delete[] marks;
+      marks = bigger;
+      room = grown;
+    }
+    if (marks[index]) return 0;
+    marks[index] = 1;
+    return 1;
+  }
+};
+
+}  // namespace
+
 int RuleDictionary::readFd(int fd, WordDictionary* words) {
   readErrors = 0;
   if (fd < 0 || words == nullptr) return 0;
   RuleBodyParser parser(words, this, fd);
+  RuleMarks bodies;  // the rules given a body by this file
   char name[1024];
   char rest[1024];
   // A statement without its ";" continues on the next line when that line goes on with a body
@@ -258,6 +287,11 @@ int RuleDictionary::readFd(int fd, WordDictionary* words) {
       }
       if (*s == '(' || *s == '<' || *s == '[' || *s == '{') {
         copyString(rest, s, sizeof rest);
+        if (!bodies.mark(rd->index)) {
+          // A second body for the same name in one file: the later one is taken, and said so.
+          parser.errorMessage("Rule defined twice, the later body replaces the earlier: ", rd->name);
+          readErrors++;
+        }
         parser.items().removeAll();
         if (parser.loadRuleBody(s) == nullptr) {
           parser.errorMessage("Rule Strings didn't parse: ", rest);
@@ -274,6 +308,7 @@ int RuleDictionary::readFd(int fd, WordDictionary* words) {
       break;
     }
   }
+  readErrors += parser.cutLineCount();
   return 1;
 }
 
