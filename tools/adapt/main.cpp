@@ -413,8 +413,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   user.getChanCepMnDel(&channel);
-  if (!user.writeFile(outPath)) {
-    std::fprintf(stderr, "adapt: cannot write %s (see velmora.log)\n", outPath);
+  SafeFile out;
+  if (out.open(outPath) && !user.writeFd(out.handle())) out.noteWriteFailure(errno);
+  if (!out.commit()) {
+    std::fprintf(stderr, "adapt: %s (%s kept as it was)\n", out.reason(), outPath);
     return 1;
   }
   progress("wrote %s (warp bin %s)\n", outPath, std::to_string(user.vtln));
