@@ -16,6 +16,7 @@
 #include "foundation/copystr.h"
 #include "foundation/log.h"
 #include "foundation/safefile.h"
+#include "foundation/stdiox.h"
 #include "foundation/oneshot.h"
 
 namespace vlm {
@@ -137,8 +138,16 @@ int WordDictionary::newWord(const char* name, const char* pron, int flag, int wo
     index = words.add(blank);
     if (index < 0) return -1;
   } else {
-    // The table is full: nothing already stored may be touched.
-    logError("hit Max Words adding: ", name);
+    // The table is full: nothing already stored may be touched. One message names the limit;
+    // the words refused after it are only counted, so that the log does not drown in them.
+    if (droppedWords++ == 0) {
+      char limit[160];
+      sPrint(limit, sizeof limit, " (the word table holds %d records; later words that do not fit are not logged)",
+             maxWordCount);
+      char message[1200];
+      sPrint(message, sizeof message, "hit Max Words adding: %s", name);
+      logError(message, limit);
+    }
     return -1;
   }
   WordData& w = words[index];

@@ -104,6 +104,9 @@ class WordDictionary {
   // outside the table or a free record.
   int recordCount() const { return words.count(); }
   int maxWords() const { return maxWordCount; }
+  // Records refused because the table was full (the first is logged with the limit, the rest only
+  // counted).
+  int droppedWordCount() const { return droppedWords; }
   int wordCount() const { return static_cast<int>(nameToWordHS.count()); }  // primaries, reserved included
   WordData* wordAt(int index) const;
   const char* nameOf(int index) const;  // null when wordAt is null
@@ -119,6 +122,7 @@ class WordDictionary {
   HS<WordData> nameToWordHS;
   int freeHead = -1;
   int maxWordCount;
+  int droppedWords = 0;  // records refused because the table was full
   OneShotHeap* scratchArena = nullptr;  // unknown-word texts for lists without an arena
 };
 
