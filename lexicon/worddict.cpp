@@ -576,7 +576,9 @@ int splitVocLine(char* line, char* field[3]) {
   while (*s && count < 3) {
     field[count++] = s;
     while (*s && *s != ' ' && *s != '\t') {
-      if (*s == '\\' && s[1]) ++s;
+      // A backslash keeps the next character in the field, except a tab: the writer separates
+      // the fields with tabs, so a field it wrote that ends in a backslash must end there.
+      if (*s == '\\' && s[1] && s[1] != '\t') ++s;
       ++s;
     }
     if (*s) *s++ = 0;

@@ -165,6 +165,7 @@ TEST_F(WordDictTest, ReadsTheVocFieldRules) {
       "four\tf2\n"
       "four\tf1\t5\n"
       "\n\n"
+      "slash\\\tp\\\t3\n"          // a backslash never escapes the tab behind it
       "last\tl1");                // no line end at the end of the file
   WordDictionary d(100);
   ASSERT_EQ(d.readFile("in.voc"), 1);
@@ -179,7 +180,9 @@ TEST_F(WordDictTest, ReadsTheVocFieldRules) {
   EXPECT_EQ(d.getWordData("cr")->wordClass, -2);
   EXPECT_EQ(d.getWordData("big")->wordClass, static_cast<short>(70000));
   EXPECT_EQ(chain(d, "last"), (Prons{"l1"}));
-  EXPECT_EQ(d.wordCount(), 2 + 6);
+  EXPECT_EQ(chain(d, "slash\\"), (Prons{"p\\"}));
+  EXPECT_EQ(d.getWordData("slash\\")->wordClass, 3);
+  EXPECT_EQ(d.wordCount(), 2 + 7);
   EXPECT_EQ(d.readFile("missing.voc"), 0);
   ASSERT_EQ(mkdir("dir.voc", 0777), 0);
   EXPECT_EQ(d.readFile("dir.voc"), 0);
