@@ -8,7 +8,28 @@
 #include <cstring>
 #include <string>
 
+#include "platform/msgbox.h"
+
 namespace fuzzfile {
+
+// Any assertion box is a finding: abort so that libFuzzer keeps the input.
+inline int abortOnBox(const char* text, const char* caption, vlm::BoxButtons, vlm::BoxIcon, int defaultAnswer) {
+  if (caption && std::strcmp(caption, "Assertion Error!") == 0) {
+    write(2, text, std::strlen(text));
+    write(2, "\n", 1);
+    std::abort();
+  }
+  return defaultAnswer;
+}
+
+// Installs abortOnBox once per process.
+inline void abortOnAssertions() {
+  static bool installed = [] {
+    vlm::setMessageBoxHandler(abortOnBox);
+    return true;
+  }();
+  (void)installed;
+}
 
 // An in-memory regular file holding the bytes, positioned at its start.
 inline int memoryFile(const void* data, size_t size) {

@@ -6,27 +6,10 @@
 #include <cstdint>
 
 #include "models/user.h"
-#include "platform/msgbox.h"
 #include "tests/fuzz/fuzzfile.h"
 
-namespace {
-
-int abortOnBox(const char* text, const char* caption, vlm::BoxButtons, vlm::BoxIcon, int defaultAnswer) {
-  if (caption && std::strcmp(caption, "Assertion Error!") == 0) {
-    write(2, text, std::strlen(text));
-    std::abort();
-  }
-  return defaultAnswer;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool initialised = [] {
-    vlm::setMessageBoxHandler(abortOnBox);
-    return true;
-  }();
-  (void)initialised;
+  fuzzfile::abortOnAssertions();
   if (size > 1024 * 1024) return 0;
   using namespace fuzzfile;
   int input = memoryFile(data, size);
