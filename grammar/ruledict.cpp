@@ -100,7 +100,11 @@ int RuleDictionary::newRule(const char* name) {
     freeHead = rules[index].index;
   } else {
     if (rules.count() >= maxRuleCount) {
-      logError("hit Max Rules, adding: ", name);
+      char limit[96];
+      sPrint(limit, sizeof limit, " (the rule table holds %d rules)", maxRuleCount);
+      char message[1200];
+      sPrint(message, sizeof message, "hit Max Rules, adding: %s", name);
+      logError(message, limit);
       return -1;
     }
     index = rules.makeRoom(1);

@@ -53,7 +53,7 @@ TEST_F(RulFileTest, ReservedRulesAndTheFreeList) {
   EXPECT_NE(logText().find("existing rule: a"), std::string::npos);
   EXPECT_EQ(rules.newRule("c"), 4);
   EXPECT_EQ(rules.newRule("d"), -1);
-  EXPECT_NE(logText().find("hit Max Rules, adding: d"), std::string::npos);
+  EXPECT_NE(logText().find("hit Max Rules, adding: d (the rule table holds 5 rules)"), std::string::npos) << logText();
   EXPECT_STREQ(rules.ruleAt(b)->name, "b");  // a full table leaves the rules intact
 
   rules.deleteRule(a);
