@@ -597,7 +597,7 @@ int WordDictionary::readFile(const char* path) {
   // The file is read in large blocks and its lines are cut out of the block in place. CR and LF
   // each end a line (CR LF so gives an extra empty line, which adds nothing). A line that runs
   // past the end of the block moves to its front before the next read; a line longer than the
-  // whole block is taken in pieces of the block's size.
+  // whole block is skipped and logged.
   constexpr int kBlock = 1 << 18;
   char* buffer = new (std::nothrow) char[kBlock + 1];
   if (!buffer) {
@@ -612,6 +612,7 @@ int WordDictionary::readFile(const char* path) {
   int held = 0;
   bool atEnd = false;
   bool readFailed = false;
+  bool skipping = false;  // inside a line longer than the block
   for (;;) {
     if (!atEnd) {
       ssize_t got = read(fd, buffer + held, kBlock - held);
@@ -626,15 +627,27 @@ int WordDictionary::readFile(const char* path) {
       char* e = s;
       while (e < limit && *e != '\n' && *e != '\r') ++e;
       if (e == limit) {
-        if (s < limit && (atEnd || (s == buffer && held == kBlock))) {
+        if (s < limit && atEnd) {
           *limit = 0;
-          handleLine(s);
+          if (!skipping) handleLine(s);
+          skipping = false;
+          s = limit;
+        } else if (s == buffer && held == kBlock) {
+          // A line longer than the whole block would be read as other words: it is left out,
+          // and said so.
+          if (!skipping) {
+            char message[1200];
+            sPrint(message, sizeof message, ".voc file %s: a line longer than %d bytes is skipped", path, kBlock);
+            logError(message);
+          }
+          skipping = true;
           s = limit;
         }
         break;
       }
       *e = 0;
-      handleLine(s);
+      if (!skipping) handleLine(s);
+      skipping = false;
       s = e + 1;
     }
     held = static_cast<int>(limit - s);

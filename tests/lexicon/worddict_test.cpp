@@ -189,6 +189,16 @@ TEST_F(WordDictTest, ReadsTheVocFieldRules) {
   EXPECT_EQ(log(), "") << "a missing file is not logged";
 }
 
+TEST_F(WordDictTest, ALineLongerThanTheReadBlockIsSkippedAndLogged) {
+  put("long.voc", "before\tb\n" + std::string(300000, 'x') + "\tp\nafter\ta\n");
+  WordDictionary d(100);
+  ASSERT_EQ(d.readFile("long.voc"), 1);
+  EXPECT_EQ(chain(d, "before"), (Prons{"b"}));
+  EXPECT_EQ(chain(d, "after"), (Prons{"a"}));
+  EXPECT_EQ(d.wordCount(), 2 + 2);  // no piece of the long line became a word
+  EXPECT_NE(log().find(".voc file long.voc: a line longer than 262144 bytes is skipped"), std::string::npos) << log();
+}
+
 TEST_F(WordDictTest, ReadsLargeFilesAcrossBlockBoundaries) {
   // Lines of many lengths, with CR LF line ends, well past the reader's block size; every one
   // must arrive whole, including a line longer than the fixed-size line pieces of a line reader.
