@@ -15,6 +15,7 @@
 
 #include "audio/utterance.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "platform/audio/audiodevice.h"
 #include "platform/msgbox.h"
 
@@ -409,7 +410,7 @@ int FileWavChannel::open(const char* path) {
   flags &= ~(NIST_FILE | RIFF_FILE);
   dataLeft = -1;
   if (!path) return 0;
-  fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  fd = openRegularFile(path);  // a FIFO or device would block the reader
   if (fd < 0) return 0;
   const int kind = seekToData(fd, headerBuf);
   if (kind == eWaveNist) {

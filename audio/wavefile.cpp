@@ -15,6 +15,7 @@
 #include <new>
 
 #include "foundation/copystr.h"
+#include "foundation/safefile.h"
 #include "foundation/log.h"
 
 namespace vlm {
@@ -83,50 +84,6 @@ int writeSamples(int fd, const int16_t* samples, uint32_t count) {
   return 1;
 }
 
-// A file written under a temporary name next to its target and renamed over it when complete.
-class SafeFile {
- public:
-  explicit SafeFile(const char* target) : target(target) {
-    static std::atomic<unsigned> sequence{0};
-    size_t length = std::strlen(target);
-    tempName = new (std::nothrow) char[length + 48];
-    if (tempName == nullptr) return;
-    char* p = copyString(tempName, target, static_cast<int>(length + 1));
-    p = copyString(p, ".", 2);
-    p = longToAscii(static_cast<long>(getpid()), p, 24);
-    p = copyString(p, "-", 2);
-    p = longToAscii(static_cast<long>(sequence.fetch_add(1)), p, 16);
-    copyString(p, ".tmp", 5);
-    fd = ::open(tempName, O_RDWR | O_CREAT | O_EXCL | O_TRUNC | O_CLOEXEC, 0666);
-  }
-  ~SafeFile() {
-    if (fd >= 0) {
-      ::close(fd);
-      ::unlink(tempName);
-    }
-    delete[] tempName;
-  }
-  SafeFile(const SafeFile&) = delete;
-  SafeFile& operator=(const SafeFile&) = delete;
-
-  int handle() const { return fd; }
-  // Closes the temporary file and moves it over the target; 1 on success.
-  int commit() {
-    int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0 || ::rename(tempName, target) != 0) {
-      ::unlink(tempName);
-      return 0;
-    }
-    return 1;
-  }
-
- private:
-  const char* target;
-  char* tempName = nullptr;
-  int fd = -1;
-};
-
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 char lowerCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -157,9 +114,9 @@ int writeRiffFile(const char* path, const int16_t* samples, uint32_t count, int 
   if (path == nullptr || samples == nullptr || count == 0) return 0;
   // The length at offset 4 (36 + 2 count) must fit in 32 bits.
   if (count > (0xFFFFFFFFull - 36) / 2) return 0;
-  SafeFile file(path);
+  SafeFile file;
+  if (!file.open(path)) return 0;
   int fd = file.handle();
-  if (fd < 0) return 0;
   unsigned char zeros[kRiffHeaderBytes] = {0};
   if (!writeFully(fd, zeros, sizeof zeros) || !writeSamples(fd, samples, count)) return 0;
   if (!patchRiffHeader(fd, selector)) return 0;
@@ -238,9 +195,9 @@ int writeNistFile(const char* path, const int16_t* samples, uint32_t count, cons
   if (!fits) return 0;  // a cut header would lose its end_head line
   std::memset(s, 0, static_cast<size_t>(limit - s));
 
-  SafeFile file(path);
+  SafeFile file;
+  if (!file.open(path)) return 0;
   int fd = file.handle();
-  if (fd < 0) return 0;
   if (!writeFully(fd, nistHdr, sizeof nistHdr) || !writeSamples(fd, samples, count)) return 0;
   return file.commit();
 }
@@ -333,7 +290,7 @@ int readNistForPlayback(const char* path, char** data, uint32_t* bytes) {
   *data = nullptr;
   *bytes = 0;
   if (path == nullptr) return 0;
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  int fd = openRegularFile(path);  // a FIFO or device would block the reader
   if (fd < 0) return 0;
   char header[kNistHeaderBytes];
   int32_t nbytesAll = 0;

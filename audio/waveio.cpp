@@ -13,6 +13,7 @@
 #include <new>
 
 #include "audio/wavefile.h"
+#include "foundation/safefile.h"
 #include "platform/audio/audiodevice.h"
 #include "platform/msgbox.h"
 
@@ -415,7 +416,7 @@ int waveIoBeep(const char* path, int flags, unsigned device) {
     platformPlaySound(path, flags & 0x1F);
     return 0;
   }
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  int fd = openRegularFile(path);  // a FIFO or device would block the reader
   if (fd < 0) return 0;
   char header[1024];
   ssize_t got = 0;

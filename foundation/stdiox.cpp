@@ -161,6 +161,39 @@ char* fGets(int fd, char* buffer, int size) {
   return buffer;
 }
 
+namespace {
+
+// After fGets filled its whole buffer: 1 when the line goes on behind what was read, 0 when it
+// ended exactly there (its end already taken) or the file ended.
+int lineGoesOn(int fd) {
+  char c;
+  off_t position = lseek(fd, 0, SEEK_CUR);
+  if (position < 0) {
+    // A pipe: the next byte tells; a line end is taken, anything else belongs to the cut line.
+    if (readRetrying(fd, &c, 1) != 1) return 0;
+    if (c == '\r') crPendingFd = fd;
+    return c != '\r' && c != '\n';
+  }
+  if (position == 0 || pread(fd, &c, 1, position - 1) != 1) return 0;
+  if (c == '\r' || c == '\n') return 0;
+  return pread(fd, &c, 1, position) == 1;
+}
+
+}  // namespace
+
+char* fGetLine(int fd, char* buffer, int size, int* cut) {
+  if (cut != nullptr) *cut = 0;
+  char* line = fGets(fd, buffer, size);
+  if (line == nullptr || static_cast<int>(std::strlen(buffer)) < size - 1 || !lineGoesOn(fd)) return line;
+  if (cut != nullptr) *cut = 1;
+  // Skips the rest of the line.
+  char rest[256];
+  while (fGets(fd, rest, sizeof rest) != nullptr) {
+    if (std::strlen(rest) < sizeof rest - 1 || !lineGoesOn(fd)) break;
+  }
+  return line;
+}
+
 // The standard streams. A stream that is closed when the process starts is replaced by a log file
 // in the current directory, put on the standard descriptor so that every writer reaches it; at
 // exit the file is deleted when nothing was written to it.

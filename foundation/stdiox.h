@@ -16,6 +16,10 @@ int fPrint(int fd, const char* format, ...);
 // the file. size must be at least 2. A longer line comes back in pieces. The descriptor is left
 // just after the line's end (lseek); a pipe is read byte by byte.
 char* fGets(int fd, char* buffer, int size);
+// fGets for readers that must not take a long line in pieces: a line longer than size - 1
+// characters comes back cut to its first size - 1 characters with *cut set to 1, and the rest of
+// it is skipped; *cut is 0 otherwise.
+char* fGetLine(int fd, char* buffer, int size, int* cut);
 
 // The process's standard output and error handles, set before main by InitStdIo: the real
 // streams, or "stdOut.log"/"stdErr.log" in the current directory when a stream is closed (those

@@ -3,6 +3,7 @@
 #define VLM_UNIT "recog"
 #include "grammar/ruledict.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 
 #include "foundation/copystr.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
+#include "foundation/stdiox.h"
 #include "foundation/ordcoll.h"
 #include "grammar/ruleparser.h"
 #include "lexicon/worddict.h"
@@ -97,7 +100,11 @@ int RuleDictionary::newRule(const char* name) {
     freeHead = rules[index].index;
   } else {
     if (rules.count() >= maxRuleCount) {
-      logError("hit Max Rules, adding: ", name);
+      char limit[96];
+      sPrint(limit, sizeof limit, " (the rule table holds %d rules)", maxRuleCount);
+      char message[1200];
+      sPrint(message, sizeof message, "hit Max Rules, adding: %s", name);
+      logError(message, limit);
       return -1;
     }
     index = rules.makeRoom(1);
@@ -151,17 +158,52 @@ void RuleDictionary::deleteRule(int index) {
 int RuleDictionary::readFile(const char* path, WordDictionary* words) {
   readErrors = 0;
   if (path == nullptr) return 0;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  // Only a regular file: a FIFO or device would block or never end.
+  int fd = openRegularFile(path);
+  if (fd < 0) {
+    char message[512];
+    sPrint(message, sizeof message, ".rul file %s not read: %s", path, openFailureText(errno));
+    logError(message);
+    return 0;
+  }
   int result = readFd(fd, words);
   close(fd);
   return result;
 }
 
+namespace {
+
+// One mark per rule index, grown as rules are added.
+struct RuleMarks {
+  unsigned char* marks = nullptr;
+  int room = 0;
+  ~RuleMarks() { delete[] marks; }
+  // Marks index; 0 when it was marked already (or cannot be marked).
+  int mark(int index) {
+    if (index < 0) return 1;
+    if (index >= room) {
+      int grown = room > 0 ? room : 256;
+      while (grown <= index) grown *= 2;
+      unsigned char* bigger = new (std::nothrow) unsigned char[grown]();
+      if (bigger == nullptr) return 1;
+      if (marks != nullptr) std::memcpy(bigger, marks, static_cast<size_t>(room));
+      delete[] marks;
+      marks = bigger;
+      room = grown;
+    }
+    if (marks[index]) return 0;
+    marks[index] = 1;
+    return 1;
+  }
+};
+
+}  // namespace
+
 int RuleDictionary::readFd(int fd, WordDictionary* words) {
   readErrors = 0;
   if (fd < 0 || words == nullptr) return 0;
   RuleBodyParser parser(words, this, fd);
+  RuleMarks bodies;  // the rules given a body by this file
   char name[1024];
   char rest[1024];
   // A statement without its ";" continues on the next line when that line goes on with a body
@@ -249,6 +291,11 @@ int RuleDictionary::readFd(int fd, WordDictionary* words) {
       }
       if (*s == '(' || *s == '<' || *s == '[' || *s == '{') {
         copyString(rest, s, sizeof rest);
+        if (!bodies.mark(rd->index)) {
+          // A second body for the same name in one file: the later one is taken, and said so.
+          parser.errorMessage("Rule defined twice, the later body replaces the earlier: ", rd->name);
+          readErrors++;
+        }
         parser.items().removeAll();
         if (parser.loadRuleBody(s) == nullptr) {
           parser.errorMessage("Rule Strings didn't parse: ", rest);
@@ -265,6 +312,7 @@ int RuleDictionary::readFd(int fd, WordDictionary* words) {
       break;
     }
   }
+  readErrors += parser.cutLineCount();
   return 1;
 }
 
@@ -301,19 +349,13 @@ int RuleDictionary::writeFd(int fd, WordDictionary* words) {
 
 int RuleDictionary::writeFile(const char* path, WordDictionary* words) {
   if (path == nullptr || words == nullptr) return 0;
-  char* temporary = copyString(path, 8);
-  std::strcat(temporary, ".tmp");
-  int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    delete[] temporary;
-    return 0;
+  SafeFile file;
+  if (file.open(path, 0644)) {
+    if (!writeFd(file.handle(), words)) file.noteWriteFailure(errno);
+    if (file.commit()) return 1;
   }
-  int ok = writeFd(fd, words);
-  if (close(fd) != 0) ok = 0;
-  if (ok && std::rename(temporary, path) != 0) ok = 0;
-  if (!ok) unlink(temporary);
-  delete[] temporary;
-  return ok;
+  logError(".rul file not written: ", file.reason());
+  return 0;
 }
 
 }  // namespace vlm

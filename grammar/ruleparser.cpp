@@ -77,11 +77,20 @@ void RuleBodyParser::errorStatus(const char* text, const char* second) {
 
 char* RuleBodyParser::nextLine() {
   if (fd < 0) return nullptr;
-  if (fGets(fd, line, sizeof line) == nullptr) {
+  int cut = 0;
+  if (fGetLine(fd, line, sizeof line, &cut) == nullptr) {
     line[0] = 0;
     return nullptr;
   }
   lineCount++;
+  if (cut) {
+    // A line taken in pieces would be read as other words; it is named and left out.
+    clearMessage();
+    errorMessage("line longer than 1023 bytes, skipped");
+    cutLines++;
+    line[0] = 0;
+    return line;
+  }
   char* p = line;
   while (isBlank(*p)) p++;
   return p;

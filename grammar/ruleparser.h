@@ -68,6 +68,8 @@ class RuleBodyParser {
   // The body of a rule as the .rul writer puts it after "RULE name" (without the final " ;").
   void writeRuleBody(RuleData* rule);
   void out(const char* text, const char* second = nullptr);
+  // Lines nextLine found longer than 1023 bytes (each logged as an error and skipped).
+  int cutLineCount() const { return cutLines; }
 
   // Deepest nesting of brackets a body may have.
   static constexpr int kMaxNesting = 100;
@@ -88,6 +90,7 @@ class RuleBodyParser {
   int fd;
   char line[1024];
   int lineCount = 0;
+  int cutLines = 0;  // lines longer than the line buffer, reported and skipped
   FSGNodeTypeItemAC itemArray;
   int depth = 0;
 

@@ -15,6 +15,8 @@
 
 #include "foundation/copystr.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
+#include "foundation/stdiox.h"
 #include "foundation/oneshot.h"
 
 namespace vlm {
@@ -136,8 +138,16 @@ int WordDictionary::newWord(const char* name, const char* pron, int flag, int wo
     index = words.add(blank);
     if (index < 0) return -1;
   } else {
-    // The table is full: nothing already stored may be touched.
-    logError("hit Max Words adding: ", name);
+    // The table is full: nothing already stored may be touched. One message names the limit;
+    // the words refused after it are only counted, so that the log does not drown in them.
+    if (droppedWords++ == 0) {
+      char limit[160];
+      sPrint(limit, sizeof limit, " (the word table holds %d records; later words that do not fit are not logged)",
+             maxWordCount);
+      char message[1200];
+      sPrint(message, sizeof message, "hit Max Words adding: %s", name);
+      logError(message, limit);
+    }
     return -1;
   }
   WordData& w = words[index];
@@ -566,7 +576,9 @@ int splitVocLine(char* line, char* field[3]) {
   while (*s && count < 3) {
     field[count++] = s;
     while (*s && *s != ' ' && *s != '\t') {
-      if (*s == '\\' && s[1]) ++s;
+      // A backslash keeps the next character in the field, except a tab: the writer separates
+      // the fields with tabs, so a field it wrote that ends in a backslash must end there.
+      if (*s == '\\' && s[1] && s[1] != '\t') ++s;
       ++s;
     }
     if (*s) *s++ = 0;
@@ -579,12 +591,13 @@ int splitVocLine(char* line, char* field[3]) {
 
 int WordDictionary::readFile(const char* path) {
   if (!path) return 0;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // Only a regular file: a FIFO or device would block or never end.
+  int fd = openRegularFile(path);
   if (fd < 0) return 0;
   // The file is read in large blocks and its lines are cut out of the block in place. CR and LF
   // each end a line (CR LF so gives an extra empty line, which adds nothing). A line that runs
   // past the end of the block moves to its front before the next read; a line longer than the
-  // whole block is taken in pieces of the block's size.
+  // whole block is skipped and logged.
   constexpr int kBlock = 1 << 18;
   char* buffer = new (std::nothrow) char[kBlock + 1];
   if (!buffer) {
@@ -599,6 +612,7 @@ int WordDictionary::readFile(const char* path) {
   int held = 0;
   bool atEnd = false;
   bool readFailed = false;
+  bool skipping = false;  // inside a line longer than the block
   for (;;) {
     if (!atEnd) {
       ssize_t got = read(fd, buffer + held, kBlock - held);
@@ -613,15 +627,27 @@ int WordDictionary::readFile(const char* path) {
       char* e = s;
       while (e < limit && *e != '\n' && *e != '\r') ++e;
       if (e == limit) {
-        if (s < limit && (atEnd || (s == buffer && held == kBlock))) {
+        if (s < limit && atEnd) {
           *limit = 0;
-          handleLine(s);
+          if (!skipping) handleLine(s);
+          skipping = false;
+          s = limit;
+        } else if (s == buffer && held == kBlock) {
+          // A line longer than the whole block would be read as other words: it is left out,
+          // and said so.
+          if (!skipping) {
+            char message[1200];
+            sPrint(message, sizeof message, ".voc file %s: a line longer than %d bytes is skipped", path, kBlock);
+            logError(message);
+          }
+          skipping = true;
           s = limit;
         }
         break;
       }
       *e = 0;
-      handleLine(s);
+      if (!skipping) handleLine(s);
+      skipping = false;
       s = e + 1;
     }
     held = static_cast<int>(limit - s);
@@ -676,16 +702,7 @@ struct FileWriter {
 
 }  // namespace
 
-int WordDictionary::writeFile(const char* path, const char* tempPath) {
-  if (!path || !*path) return 0;
-  char defaultTemp[kTempPathRoom];
-  if (!tempPath) {
-    char* end = copyString(defaultTemp, path, sizeof defaultTemp - 5);
-    copyString(end, ".tmp", 5);
-    if (std::strcmp(defaultTemp, path) == 0 || std::strlen(path) + 5 > sizeof defaultTemp) return 0;
-    tempPath = defaultTemp;
-  }
-
+int WordDictionary::writeFd(int fd) {
   const int n = words.count();
   WordData** order = new (std::nothrow) WordData*[n > 0 ? n : 1];
   if (!order) return 0;
@@ -693,12 +710,6 @@ int WordDictionary::writeFile(const char* path, const char* tempPath) {
   for (WordData& w : words)
     if (w.flag != 0 && !(w.flag & WORD_NOT_SAVED) && w.pron) order[used++] = &w;
   std::sort(order, order + used, vocOrder);
-
-  int fd = open(tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    delete[] order;
-    return 0;
-  }
   FileWriter* out = new (std::nothrow) FileWriter;
   bool ok = out != nullptr;
   if (ok) {
@@ -718,11 +729,18 @@ int WordDictionary::writeFile(const char* path, const char* tempPath) {
     delete out;
   }
   delete[] order;
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && std::rename(tempPath, path) != 0) ok = false;
-  if (!ok) unlink(tempPath);
   return ok ? 1 : 0;
+}
+
+int WordDictionary::writeFile(const char* path) {
+  if (!path || !*path) return 0;
+  SafeFile file;
+  if (file.open(path)) {
+    if (!writeFd(file.handle())) file.noteWriteFailure(errno);
+    if (file.commit()) return 1;
+  }
+  logError(".voc file not written: ", file.reason());
+  return 0;
 }
 
 }  // namespace vlm

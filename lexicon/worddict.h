@@ -92,16 +92,21 @@ class WordDictionary {
   // Adds the words of a .voc file; 0 when it cannot be opened or read (a directory, an I/O
   // error; the lines read before the error stay added).
   int readFile(const char* path);
-  // Writes the dictionary sorted by name into tempPath (null: path followed by ".tmp"), then
-  // renames it over path. 0 when the file cannot be written completely; path then keeps its
-  // former content and no temporary file is left behind.
-  int writeFile(const char* path, const char* tempPath = nullptr);
-  static constexpr int kTempPathRoom = 1024;
+  // Writes the dictionary sorted by name, replacing path safely (foundation/safefile.h: a
+  // temporary file beside it, renamed over it when complete). 0 when the file cannot be written
+  // completely or path is not a regular file (logged); path then keeps its former content and no
+  // temporary file is left behind.
+  int writeFile(const char* path);
+  // The same text written to an open descriptor: 1, or 0 when a write fails (errno tells why).
+  int writeFd(int fd);
 
   // Table access. recordCount() counts records in use and free; wordAt() is null for an index
   // outside the table or a free record.
   int recordCount() const { return words.count(); }
   int maxWords() const { return maxWordCount; }
+  // Records refused because the table was full (the first is logged with the limit, the rest only
+  // counted).
+  int droppedWordCount() const { return droppedWords; }
   int wordCount() const { return static_cast<int>(nameToWordHS.count()); }  // primaries, reserved included
   WordData* wordAt(int index) const;
   const char* nameOf(int index) const;  // null when wordAt is null
@@ -117,6 +122,7 @@ class WordDictionary {
   HS<WordData> nameToWordHS;
   int freeHead = -1;
   int maxWordCount;
+  int droppedWords = 0;  // records refused because the table was full
   OneShotHeap* scratchArena = nullptr;  // unknown-word texts for lists without an arena
 };
 

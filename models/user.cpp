@@ -15,6 +15,7 @@
 #include "audio/channel.h"
 #include "foundation/copystr.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "foundation/stdiox.h"
 #include "models/distance.h"
 
@@ -210,15 +211,13 @@ int User::readFile(const char* path) {
     logError("Speaker model file: no file name given");
     return 0;
   }
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  // A FIFO or device is refused at once (it would block, or never end).
+  const int fd = openRegularFile(path);
   if (fd < 0) {
-    logReject(path, 0, "cannot be opened");
-    return 0;
-  }
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    logReject(path, 0, "is not a regular file");
+    const int error = errno;
+    char reason[160];
+    sPrint(reason, sizeof reason, "cannot be opened: %s", openFailureText(error));
+    logReject(path, 0, reason);
     return 0;
   }
   UsrParse* parse = new (std::nothrow) UsrParse{};
@@ -354,54 +353,43 @@ class UsrWriter {
 
 }  // namespace
 
+int User::writeFd(int fd) {
+  stampSettings();
+  UsrWriter* out = new (std::nothrow) UsrWriter(fd);
+  if (out == nullptr) return 0;
+  out->put("vtln ");
+  out->putNumber(vtln);
+  out->put('\n');
+  for (int s = 0; s < kPelCount; ++s) {
+    for (int i = 0; i < kFrameFeatures; ++i) {
+      out->putNumber(models[s][i]);
+      out->put(' ');
+    }
+    out->put(" // ");
+    out->put(kGroupPhone[s / kPelsPerGroup]);
+    out->put('\n');
+  }
+  out->flush();
+  const bool ok = !out->failed;
+  delete out;
+  return ok ? 1 : 0;
+}
+
 int User::writeFile(const char* path) {
   if (!path) path = name;
   if (!*path) {
     logError("Speaker model file: no file name to write to");
     return 0;
   }
-  char temporary[4096 + 8];
-  if (std::strlen(path) + 5 > sizeof temporary) {
-    logReject(path, 0, "the file name is too long");
-    return 0;
+  SafeFile file;
+  if (file.open(path)) {
+    if (!writeFd(file.handle())) file.noteWriteFailure(errno);
+    if (file.commit()) return 1;
   }
-  char* end = copyString(temporary, path, sizeof temporary);
-  copyString(end, ".tmp", 5);
-
-  stampSettings();
-  const int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    logReject(path, 0, "cannot be created");
-    return 0;
-  }
-  UsrWriter* out = new (std::nothrow) UsrWriter(fd);
-  bool ok = out != nullptr;
-  if (ok) {
-    out->put("vtln ");
-    out->putNumber(vtln);
-    out->put('\n');
-    for (int s = 0; s < kPelCount; ++s) {
-      for (int i = 0; i < kFrameFeatures; ++i) {
-        out->putNumber(models[s][i]);
-        out->put(' ');
-      }
-      out->put(" // ");
-      out->put(kGroupPhone[s / kPelsPerGroup]);
-      out->put('\n');
-    }
-    out->flush();
-    ok = !out->failed;
-    delete out;
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && std::rename(temporary, path) != 0) ok = false;
-  if (!ok) {
-    unlink(temporary);
-    logReject(path, 0, "could not be written; the previous file is kept");
-    return 0;
-  }
-  return 1;
+  char reason[600];
+  sPrint(reason, sizeof reason, "%s; the previous file is kept", file.reason());
+  logReject(path, 0, reason);
+  return 0;
 }
 
 // ---- Test helpers ----------------------------------------------------------------------------

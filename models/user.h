@@ -69,6 +69,9 @@ class User {
   // target, so a failed write leaves the previous file. 1 when all 1378 templates were written;
   // 0 (logged) when the name is empty or the file cannot be written.
   int writeFile(const char* path = nullptr);
+  // Writes the file's text to an open descriptor (stamping the settings first): 1, or 0 when a
+  // write fails (errno tells why). For writers that replace several files together.
+  int writeFd(int fd);
 
   // generic[g][i] = mean of model[i] over the 13 states of group g, truncated toward zero.
   void initGenericModels();

@@ -66,11 +66,22 @@ struct LoadedWave {
   float* samples = nullptr;   // new float[]
   uint32_t count = 0;
   uint32_t rate = 0;
+  char warning[160] = "";     // set when the file was read but is cut short ("... missing")
   ~LoadedWave() { delete[] samples; }
 };
+// The sample rates a speech recording can have; a header claiming another is refused.
+constexpr uint32_t kMinWaveRate = 4000;
+constexpr uint32_t kMaxWaveRate = 384000;
+// The longest recording converted for recognition: one hour at 11025 Hz.
+constexpr uint32_t kMaxSpeechSamples = 11025u * 3600u;
+
 // Reads a RIFF WAVE (walking its chunks; PCM 8/16/24/32-bit, IEEE float 32-bit, extensible
-// forms of these; channels mixed to mono) or NIST (16-bit; its sample_rate, else 11025) file.
-// Returns 1 on success; 0 with the reason in error (room bytes) otherwise.
+// forms of these; channels mixed to mono) or NIST (16-bit; its sample_rate, else 11025; its
+// sample_byte_format "01" little-endian, "10" big-endian) file. Only regular files are read (a
+// FIFO or device is refused at once). Rates outside kMinWaveRate..kMaxWaveRate are refused. A file
+// cut short (fewer sample bytes than its header declares) is read as far as it goes, with
+// wave->warning naming how much is missing. Returns 1 on success; 0 with the reason in error
+// (room bytes) otherwise.
 int loadWaveFile(const char* path, LoadedWave* wave, char* error, int room);
 
 // Converts mono float samples at rateIn to rateOut with libsoxr (a copy when the rates match);
@@ -78,8 +89,10 @@ int loadWaveFile(const char* path, LoadedWave* wave, char* error, int room);
 float* resampleMono(const float* in, uint32_t count, uint32_t rateIn, uint32_t rateOut, uint32_t* countOut);
 
 // Mono float samples in [-1, 1] at rate as the recogniser's input: 16-bit samples at 11025 Hz
-// (resampled with libsoxr when the rate differs; rounded, clipped). Returns 1, or 0 when the
-// resampling fails (out is then empty).
-int toSpeechSamples(const float* samples, uint32_t count, uint32_t rate, std::vector<int16_t>* out);
+// (resampled with libsoxr when the rate differs; rounded, clipped). Returns 1, or 0 when the rate
+// is outside kMinWaveRate..kMaxWaveRate, the result would exceed kMaxSpeechSamples or the
+// resampling fails (out is then empty, and the reason in error when given).
+int toSpeechSamples(const float* samples, uint32_t count, uint32_t rate, std::vector<int16_t>* out,
+                    char* error = nullptr, int room = 0);
 
 }  // namespace vlm

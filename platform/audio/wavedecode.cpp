@@ -13,12 +13,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <mutex>
 #include <new>
 #include <vector>
 
 #include "audio/wavefile.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "platform/audio/audiodevice.h"
 #include "platform/audio/capture.h"
 
@@ -100,6 +102,9 @@ const SoxrCalls* soxrCalls() {
 float* resampleMono(const float* in, uint32_t count, uint32_t rateIn, uint32_t rateOut, uint32_t* countOut) {
   *countOut = 0;
   if (rateIn == 0 || rateOut == 0) return nullptr;
+  // Never more than the longest recording converted for recognition (a bogus rate must not
+  // ask for gigabytes).
+  if (static_cast<double>(count) * rateOut / rateIn > static_cast<double>(kMaxSpeechSamples) * 35) return nullptr;
   if (rateIn == rateOut || count == 0) {
     float* copy = new (std::nothrow) float[count > 0 ? count : 1];
     if (copy == nullptr) return nullptr;
@@ -124,13 +129,24 @@ float* resampleMono(const float* in, uint32_t count, uint32_t rateIn, uint32_t r
   return out;
 }
 
-int toSpeechSamples(const float* samples, uint32_t count, uint32_t rate, std::vector<int16_t>* out) {
+int toSpeechSamples(const float* samples, uint32_t count, uint32_t rate, std::vector<int16_t>* out, char* error,
+                    int room) {
   constexpr uint32_t kSpeechRate = 11025;
   out->clear();
+  auto refuse = [&](const char* format, double value) {
+    if (error != nullptr && room > 0) std::snprintf(error, static_cast<size_t>(room), format, value);
+    return 0;
+  };
+  // A header may claim any rate; only what speech can have is converted, and never into more than
+  // an hour of samples (a 1 Hz claim would otherwise grow a small file 11025 times).
+  if (rate < kMinWaveRate || rate > kMaxWaveRate)
+    return refuse("sample rate %.0f Hz is outside 4000 to 384000 Hz", rate);
+  const double converted = static_cast<double>(count) * kSpeechRate / rate;
+  if (converted > kMaxSpeechSamples) return refuse("recording of %.0f s is longer than an hour", converted / kSpeechRate);
   float* resampled = nullptr;
   if (rate != kSpeechRate && count > 0) {
     resampled = resampleMono(samples, count, rate, kSpeechRate, &count);
-    if (resampled == nullptr) return 0;
+    if (resampled == nullptr) return refuse("cannot convert %.0f Hz to 11025 Hz", rate);
     samples = resampled;
   }
   out->resize(count);
@@ -155,7 +171,8 @@ void setError(char* error, int room, const char* text) {
 }
 
 bool readWholeFile(const char* path, std::vector<unsigned char>& bytes) {
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // A FIFO or device is refused at once: the file is sized first.
+  int fd = openRegularFile(path);
   if (fd < 0) return false;
   struct stat info;
   if (::fstat(fd, &info) != 0 || info.st_size < 0 || info.st_size > (1ll << 31)) {
@@ -172,6 +189,19 @@ bool readWholeFile(const char* path, std::vector<unsigned char>& bytes) {
   ::close(fd);
   bytes.resize(got);
   return true;
+}
+
+int refuseRate(uint32_t rate, char* error, int room) {
+  char text[120];
+  std::snprintf(text, sizeof text, "sample rate %u Hz is outside 4000 to 384000 Hz", rate);
+  setError(error, room, text);
+  return 0;
+}
+
+// A file cut short: read as far as it goes, with a warning naming what is missing.
+void noteMissing(LoadedWave* wave, size_t missing, size_t declared) {
+  std::snprintf(wave->warning, sizeof wave->warning, "the file is cut short: %zu of %zu samples missing", missing,
+                declared);
 }
 
 // Decodes interleaved PCM or float samples, mixing the channels to mono.
@@ -235,13 +265,15 @@ int loadRiff(const std::vector<unsigned char>& bytes, LoadedWave* wave, char* er
         return 0;
       }
       bool isFloat = tag == 3;
-      if ((tag != 1 && tag != 3) || channels < 1 || channels > 32 || rate < 1000 || rate > 768000 ||
+      if (rate < kMinWaveRate || rate > kMaxWaveRate) return refuseRate(rate, error, room);
+      if ((tag != 1 && tag != 3) || channels < 1 || channels > 32 ||
           (isFloat && bits != 32) || (!isFloat && bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
           align != channels * bits / 8) {
         setError(error, room, "unsupported sample format (PCM 8/16/24/32-bit or 32-bit float only)");
         return 0;
       }
       size_t dataBytes = chunkSize < available ? chunkSize : available;  // a cut file: what is there
+      if (chunkSize > available) noteMissing(wave, (chunkSize - available) / static_cast<size_t>(align), chunkSize / static_cast<size_t>(align));
       size_t frames = dataBytes / static_cast<size_t>(align);
       wave->samples = new (std::nothrow) float[frames > 0 ? frames : 1];
       if (wave->samples == nullptr) {
@@ -262,7 +294,7 @@ int loadRiff(const std::vector<unsigned char>& bytes, LoadedWave* wave, char* er
   return 0;
 }
 
-int loadNist(const std::vector<unsigned char>& bytes, LoadedWave* wave, char* error, int room) {
+int loadNist(std::vector<unsigned char>& bytes, LoadedWave* wave, char* error, int room) {
   const char* header = reinterpret_cast<const char*>(bytes.data());
   const char* end = header + kNistHeaderBytes;
   int32_t rate = 11025, sampleBytes = 2, channels = 1;
@@ -274,11 +306,30 @@ int loadNist(const std::vector<unsigned char>& bytes, LoadedWave* wave, char* er
     setError(error, room, "unsupported NIST sample coding");
     return 0;
   }
-  if (sampleBytes != 2 || channels < 1 || channels > 32 || rate < 1000 || rate > 768000) {
+  if (rate < static_cast<int32_t>(kMinWaveRate) || rate > static_cast<int32_t>(kMaxWaveRate))
+    return refuseRate(static_cast<uint32_t>(rate < 0 ? 0 : rate), error, room);
+  if (sampleBytes != 2 || channels < 1 || channels > 32) {
     setError(error, room, "unsupported NIST sample format (16-bit PCM only)");
     return 0;
   }
+  // The byte order: "01" little-endian (what the system writes), "10" big-endian.
+  char order[8] = "01";
+  getNistHeaderPar(header, end, "sample_byte_format", 's', order, sizeof order);
+  const bool bigEndian = std::strcmp(order, "10") == 0;
+  if (!bigEndian && std::strcmp(order, "01") != 0) {
+    setError(error, room, "unsupported NIST sample byte order (01 or 10 only)");
+    return 0;
+  }
   size_t frames = (bytes.size() - kNistHeaderBytes) / (2 * static_cast<size_t>(channels));
+  int32_t declared = -1;
+  if (getNistHeaderPar(header, end, "sample_count", 'i', &declared, sizeof declared) && declared >= 0) {
+    if (static_cast<size_t>(declared) < frames) frames = static_cast<size_t>(declared);  // trailing bytes are no samples
+    else if (static_cast<size_t>(declared) > frames) noteMissing(wave, static_cast<size_t>(declared) - frames, static_cast<size_t>(declared));
+  }
+  if (bigEndian) {
+    unsigned char* p = bytes.data() + kNistHeaderBytes;
+    for (size_t i = 0; i < frames * static_cast<size_t>(channels); i++) std::swap(p[2 * i], p[2 * i + 1]);
+  }
   wave->samples = new (std::nothrow) float[frames > 0 ? frames : 1];
   if (wave->samples == nullptr) {
     setError(error, room, "out of memory");
@@ -297,9 +348,12 @@ int loadWaveFile(const char* path, LoadedWave* wave, char* error, int room) {
   wave->samples = nullptr;
   wave->count = 0;
   wave->rate = 0;
+  wave->warning[0] = 0;
   std::vector<unsigned char> bytes;
   if (path == nullptr || !readWholeFile(path, bytes)) {
-    setError(error, room, "cannot read the file");
+    char text[160];
+    std::snprintf(text, sizeof text, "cannot read the file: %s", openFailureText(errno));
+    setError(error, room, text);
     return 0;
   }
   if (bytes.size() >= static_cast<size_t>(kNistHeaderBytes) && std::memcmp(bytes.data(), kNistMagic, 16) == 0)

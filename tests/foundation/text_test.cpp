@@ -311,6 +311,39 @@ TEST_F(TextTest, FGetsOnAPipe) {
   EXPECT_EQ(lines, (Lines{"a", "b", "c", "", "last"}));
 }
 
+// fGetLine on a file and on a pipe: a line too long for the buffer comes back cut, marked, and
+// its rest skipped; a line of exactly size - 1 characters is not cut.
+TEST_F(TextTest, FGetLineMarksAndSkipsLongLines) {
+  const std::string content = "abcd\nabcdefghij\r\nxy\nabcdefgh\rlast";
+  const Lines expected = {"abcd", "abcd", "xy", "abcd", "last"};
+  const std::vector<int> expectedCuts = {0, 1, 0, 1, 0};
+  for (bool onPipe : {false, true}) {
+    SCOPED_TRACE(onPipe ? "pipe" : "file");
+    ScratchFile file(content);
+    int fd = -1;
+    int fds[2] = {-1, -1};
+    if (onPipe) {
+      ASSERT_EQ(pipe(fds), 0);
+      ASSERT_EQ(write(fds[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
+      close(fds[1]);
+      fd = fds[0];
+    } else {
+      fd = open(file.path.c_str(), O_RDONLY);
+    }
+    Lines lines;
+    std::vector<int> cuts;
+    char buffer[5];
+    int cut = -1;
+    while (vlm::fGetLine(fd, buffer, sizeof buffer, &cut) != nullptr && lines.size() < 10) {
+      lines.push_back(buffer);
+      cuts.push_back(cut);
+    }
+    close(fd);
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(cuts, expectedCuts);
+  }
+}
+
 TEST_F(TextTest, FGetsSizeBelowTwoIsAnAssertionFailure) {
   ScratchFile file("abc\n");
   int fd = open(file.path.c_str(), O_RDONLY);

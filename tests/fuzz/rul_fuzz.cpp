@@ -21,51 +21,19 @@
 #include "grammar/ruledict.h"
 #include "grammar/ruleparser.h"
 #include "lexicon/worddict.h"
-#include "platform/msgbox.h"
+#include "tests/fuzz/fuzzfile.h"
 
 namespace {
 
 using namespace vlm;
-
-// Any assertion box is a finding: abort so that libFuzzer keeps the input.
-int abortOnBox(const char* text, const char* caption, BoxButtons, BoxIcon, int defaultAnswer) {
-  if (caption && std::strcmp(caption, "Assertion Error!") == 0) {
-    write(2, text, std::strlen(text));
-    write(2, "\n", 1);
-    std::abort();
-  }
-  return defaultAnswer;
-}
+using fuzzfile::contents;
+using fuzzfile::memoryFile;
 
 void addWords(WordDictionary& words) {
   const char* rows[][2] = {{"a", "A"},     {"b", "bE"},     {"b", "bi"},   {"c", "sE"},     {"bee", "bE"},
                            {"yes", "yes"}, {"no", "nOw"},   {"call", "kol"}, {"dial", "doEL"}, {"new", "nU"},
                            {"york", "yOrk"}, {"one", "wun"}, {"two", "tUw"}, {"sil", "."},    {"x", "b"}};
   for (auto& r : rows) words.addWordIfNew(r[0], r[1], 0);
-}
-
-int memoryFile(const void* data, size_t size) {
-  int fd = memfd_create("rul", 0);
-  if (fd < 0) std::abort();
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = write(fd, p, size);
-    if (n <= 0) std::abort();
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-std::string contents(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  lseek(fd, 0, SEEK_SET);
-  return text;
 }
 
 // Writes rules, reads the text back and writes again; aborts when the text does not survive.
@@ -96,11 +64,7 @@ void checkRoundTrip(RuleDictionary& rules, WordDictionary& words) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool initialised = [] {
-    setMessageBoxHandler(abortOnBox);
-    return true;
-  }();
-  (void)initialised;
+  fuzzfile::abortOnAssertions();
   if (size > 64 * 1024) return 0;
 
   WordDictionary words(256);

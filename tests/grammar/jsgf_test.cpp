@@ -152,4 +152,35 @@ TEST_F(JsgfTest, ToolWritesRulAndListsPublicRulesAndMissingWords) {
   EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
+// The converter's faults: each ends with a reason and a failing status.
+TEST_F(JsgfTest, ToolFaultsEndWithAReason) {
+  const std::string bin = vlmtest::binDir() + "/jsgf2rul";
+  const std::string gram = scratch("faults.gram"), voc = scratch("faults.voc"), err = scratch("faults.err");
+  writeText(voc, "yes\tyes\nno\tnOw\n");
+  // A grammar of more rules than the reader's first guess of a table: it must still read back.
+  std::string many = "#JSGF V1.0;\ngrammar g;\npublic <top> = <r0>";
+  for (int i = 1; i < 5000; i++) many += " | <r" + std::to_string(i) + ">";
+  many += ";\n";
+  for (int i = 0; i < 5000; i++) many += "<r" + std::to_string(i) + "> = yes [no];\n";
+  struct Case {
+    const char* what;
+    std::string grammar, redirect;
+    int status;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"a full standard output", "#JSGF V1.0;\ngrammar g;\npublic <r> = yes;\n", " > /dev/full", 1,
+       "jsgf2rul: cannot write standard output: No space left on device"},
+      {"5000 rules", many, " > /dev/null", 0, "public rules: top\n"},
+  };
+  for (const Case& c : cases) {
+    writeText(gram, c.grammar);
+    const std::string command = bin + " " + gram + " --voc " + voc + c.redirect + " 2> " + err;
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << c.what;
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << c.what << ": " << readText(err);
+    EXPECT_NE(readText(err).find(c.message), std::string::npos) << c.what << ": " << readText(err);
+  }
+}
+
 }  // namespace

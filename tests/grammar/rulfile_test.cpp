@@ -2,6 +2,7 @@
 // declarations, LM values, bodies over several lines, every error with its line number) and
 // writing (forward part, sorted bodies), and the round trip of a set of rule files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -52,7 +53,7 @@ TEST_F(RulFileTest, ReservedRulesAndTheFreeList) {
   EXPECT_NE(logText().find("existing rule: a"), std::string::npos);
   EXPECT_EQ(rules.newRule("c"), 4);
   EXPECT_EQ(rules.newRule("d"), -1);
-  EXPECT_NE(logText().find("hit Max Rules, adding: d"), std::string::npos);
+  EXPECT_NE(logText().find("hit Max Rules, adding: d (the rule table holds 5 rules)"), std::string::npos) << logText();
   EXPECT_STREQ(rules.ruleAt(b)->name, "b");  // a full table leaves the rules intact
 
   rules.deleteRule(a);
@@ -109,6 +110,46 @@ TEST_F(RulFileTest, WriterFormat) {
 
 // A malformed file: every error is logged with its line and text, counted, and the offending
 // rule is left with an empty body; the lines after an error are still read.
+// Faults of a file as a whole: each is an error with its line, the rest of the file still read.
+TEST_F(RulFileTest, LongLinesDuplicatesAndNonRegularFilesAreReported) {
+  struct Case {
+    const char* what;
+    std::string text;
+    int errors;
+    const char* logged;
+    const char* readAfter;  // a rule the reader still found after the fault
+  };
+  std::string longBody = "RULE long ( a";
+  while (longBody.size() < 1500) longBody += " b";
+  const Case cases[] = {
+      {"a line over 1023 bytes", longBody + " )\nRULE after ( a )\n", 1, "line: 1\tline longer than 1023 bytes, skipped", "after"},
+      {"a line of exactly 1023 bytes", "RULE exact ( a" + std::string(1023 - 16, ' ') + " )\nRULE after ( a )\n", 0, "", "exact"},
+      {"a rule defined twice", "RULE twice ( a )\nRULE twice ( b )\nRULE after ( a )\n", 1,
+       "line: 2\tRule defined twice, the later body replaces the earlier: twice", "after"},
+      {"a declaration before the body", "RULE declared ;\nRULE declared ( a )\n", 0, "", "declared"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RuleDictionary rules(50);
+    resetSpeechLogForTest();
+    ASSERT_EQ(readRul(rules, c.text), 1);
+    EXPECT_EQ(rules.readErrorCount(), c.errors) << logText();
+    if (*c.logged) {
+      EXPECT_NE(logText().find(c.logged), std::string::npos) << logText();
+    }
+    ASSERT_NE(rules.getRuleData(c.readAfter), nullptr);
+    EXPECT_NE(rules.getRuleData(c.readAfter)->root.type, eTerminalNode);
+  }
+  // A FIFO or a folder is refused at once, with the reason in the log.
+  const std::string fifo = scratch("fifo.rul");
+  unlink(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  RuleDictionary rules(50);
+  resetSpeechLogForTest();
+  EXPECT_EQ(rules.readFile(fifo.c_str(), &words), 0);
+  EXPECT_NE(logText().find("fifo.rul not read: is not a regular file"), std::string::npos) << logText();
+}
+
 TEST_F(RulFileTest, MalformedFileIsReportedLineByLine) {
   const std::string text =
       "; errors\n"                       // 1

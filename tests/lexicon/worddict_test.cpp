@@ -1,5 +1,6 @@
 // The word dictionary: records, chains of pronunciations, the free list, a full table, compounds,
 // free text to words, and the .voc reader and writer.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -145,7 +146,10 @@ TEST_F(WordDictTest, FullTableLogsAndLeavesExistingRecordsIntact) {
   EXPECT_EQ(chain(d, "x"), (Prons{"p", "p2"}));
   EXPECT_EQ(chain(d, "y"), (Prons{"q"}));
   EXPECT_EQ(d.recordCount(), 5);
-  EXPECT_NE(log().find("hit Max Words adding: z"), std::string::npos) << log();
+  // One message, naming the limit; the second refusal is only counted.
+  EXPECT_NE(log().find("hit Max Words adding: z (the word table holds 5 records"), std::string::npos) << log();
+  EXPECT_EQ(log().find("hit Max Words", log().find("hit Max Words") + 1), std::string::npos) << log();
+  EXPECT_EQ(d.droppedWordCount(), 2);
   d.deleteWord(x);
   EXPECT_GE(d.addWordIfNew("z", "r"), 2) << "room freed by a deletion is usable again";
 }
@@ -161,6 +165,7 @@ TEST_F(WordDictTest, ReadsTheVocFieldRules) {
       "four\tf2\n"
       "four\tf1\t5\n"
       "\n\n"
+      "slash\\\tp\\\t3\n"          // a backslash never escapes the tab behind it
       "last\tl1");                // no line end at the end of the file
   WordDictionary d(100);
   ASSERT_EQ(d.readFile("in.voc"), 1);
@@ -175,11 +180,23 @@ TEST_F(WordDictTest, ReadsTheVocFieldRules) {
   EXPECT_EQ(d.getWordData("cr")->wordClass, -2);
   EXPECT_EQ(d.getWordData("big")->wordClass, static_cast<short>(70000));
   EXPECT_EQ(chain(d, "last"), (Prons{"l1"}));
-  EXPECT_EQ(d.wordCount(), 2 + 6);
+  EXPECT_EQ(chain(d, "slash\\"), (Prons{"p\\"}));
+  EXPECT_EQ(d.getWordData("slash\\")->wordClass, 3);
+  EXPECT_EQ(d.wordCount(), 2 + 7);
   EXPECT_EQ(d.readFile("missing.voc"), 0);
   ASSERT_EQ(mkdir("dir.voc", 0777), 0);
   EXPECT_EQ(d.readFile("dir.voc"), 0);
   EXPECT_EQ(log(), "") << "a missing file is not logged";
+}
+
+TEST_F(WordDictTest, ALineLongerThanTheReadBlockIsSkippedAndLogged) {
+  put("long.voc", "before\tb\n" + std::string(300000, 'x') + "\tp\nafter\ta\n");
+  WordDictionary d(100);
+  ASSERT_EQ(d.readFile("long.voc"), 1);
+  EXPECT_EQ(chain(d, "before"), (Prons{"b"}));
+  EXPECT_EQ(chain(d, "after"), (Prons{"a"}));
+  EXPECT_EQ(d.wordCount(), 2 + 2);  // no piece of the long line became a word
+  EXPECT_NE(log().find(".voc file long.voc: a line longer than 262144 bytes is skipped"), std::string::npos) << log();
 }
 
 TEST_F(WordDictTest, ReadsLargeFilesAcrossBlockBoundaries) {
@@ -238,19 +255,23 @@ TEST_F(WordDictTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   WordDictionary d(100);
   d.addWordIfNew("a", "p");
   put("keep.voc", "old\tcontent\t0\n");
-  // The temporary file cannot be created: the target is untouched.
-  EXPECT_EQ(d.writeFile("keep.voc", "no/such/dir/tmp.voc"), 0);
-  EXPECT_EQ(slurp("keep.voc"), "old\tcontent\t0\n");
-  // The rename cannot replace a directory: the temporary file is removed again.
+  // A directory is not replaced; nothing is left beside it.
   ASSERT_EQ(mkdir("adir", 0777), 0);
   put("adir/inside", "x");
-  EXPECT_EQ(d.writeFile("adir", "tmp.voc"), 0);
-  EXPECT_FALSE(exists("tmp.voc"));
+  EXPECT_EQ(d.writeFile("adir"), 0);
   EXPECT_EQ(slurp("adir/inside"), "x");
-  // A write that succeeds replaces the file through the named temporary.
-  EXPECT_EQ(d.writeFile("keep.voc", "tmp.voc"), 1);
+  // A folder that does not exist: nothing is created.
+  EXPECT_EQ(d.writeFile("no/such/dir/out.voc"), 0);
+  // A write that succeeds replaces the file and leaves no temporary file.
+  EXPECT_EQ(d.writeFile("keep.voc"), 1);
   EXPECT_EQ(slurp("keep.voc"), "a\tp\t0\n");
-  EXPECT_FALSE(exists("tmp.voc"));
+  DIR* folder = opendir(".");
+  ASSERT_NE(folder, nullptr);
+  int entries = 0;
+  while (dirent* e = readdir(folder))
+    if (std::string(e->d_name).find(".tmp") != std::string::npos) entries++;
+  closedir(folder);
+  EXPECT_EQ(entries, 0);
 }
 
 TEST_F(WordDictTest, ParseSimpleCompoundPrefersPartsThenWholeThenReportsUnknown) {

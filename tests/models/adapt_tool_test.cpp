@@ -2,6 +2,7 @@
 // whose vowel calibration never heard. The contexts of that vowel the prompt did not reach must
 // follow the ones it reached (spread from delta.usr), and a bad prompt list is refused.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
@@ -47,9 +48,9 @@ bool speak(const std::string& text, const std::string& path, unsigned seed) {
   return writeRiffFile(path.c_str(), out.data(), static_cast<uint32_t>(out.size()), kRiffSpeechFormat) == 1;
 }
 
-int runAdapt(const std::string& args, const std::string& log) {
-  const std::string command = "VELMORA_DIR=" + vlmtest::sourceDir() + "/data " + vlmtest::binDir() +
-                              "/adapt " + args + " >" + log + " 2>&1";
+int runAdapt(const std::string& args, const std::string& log, const std::string& dataDir = "") {
+  const std::string command = "VELMORA_DIR=" + (dataDir.empty() ? vlmtest::sourceDir() + "/data" : dataDir) +
+                              " timeout 120 " + vlmtest::binDir() + "/adapt " + args + " >" + log + " 2>&1";
   const int rc = std::system(command.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
@@ -105,6 +106,57 @@ TEST(AdaptTool, RefusesAMissingPromptList) {
   EXPECT_NE(0, rc);
   std::ifstream probe(dir + "/x.usr");
   EXPECT_FALSE(probe.good());
+}
+
+// Faults a user meets: each case is refused or warned about with a clear message, and an output
+// model that is not written keeps its old text.
+TEST(AdaptTool, FaultsAreRefusedAndTheOutputIsKept) {
+  const std::string dir = scratchDir() + "/faults";
+  std::system(("rm -rf " + dir + " && mkdir -p " + dir + "/nodelta " + dir + "/folder.usr").c_str());
+  const std::string data = vlmtest::sourceDir() + "/data";
+  // Two recordings of quiet noise: no speech in either.
+  std::mt19937 rng(7);
+  std::normal_distribution<double> noise(0.0, 10.0);
+  std::vector<int16_t> quiet(22050);
+  for (int16_t& v : quiet) v = static_cast<int16_t>(noise(rng));
+  ASSERT_EQ(1, writeRiffFile((dir + "/q1.wav").c_str(), quiet.data(), static_cast<uint32_t>(quiet.size()), kRiffSpeechFormat));
+  ASSERT_EQ(1, writeRiffFile((dir + "/q2.wav").c_str(), quiet.data(), static_cast<uint32_t>(quiet.size()), kRiffSpeechFormat));
+  std::ofstream(dir + "/silence.lst") << "q1.wav\tmoon\nq2.wav\ttea\n";
+  std::ofstream(dir + "/long.lst") << "q1.wav\t" << std::string(5000, 'x') << "\n";
+  ASSERT_EQ(0, mkfifo((dir + "/fifo.lst").c_str(), 0666));
+  struct Case {
+    const char* what;
+    std::string list, out, dataDir;
+    const char* message;
+  };
+  const std::string old = dir + "/old.usr";
+  const Case cases[] = {
+      {"only silence", "silence.lst", old, "", "only 0 of 2 prompts adapted (at least 1 needed); "},
+      {"output is a device", "silence.lst", "/dev/null", "", "cannot replace /dev/null: is not a regular file"},
+      {"output is a folder", "silence.lst", dir + "/folder.usr", "", "is a directory"},
+      {"list is a FIFO", "fifo.lst", old, "", "fifo.lst: is not a regular file"},
+      {"overlong line", "long.lst", old, "", "long.lst:1: line longer than 4094 bytes, skipped"},
+      {"no delta.usr", "silence.lst", old, dir + "/nodelta", "the contexts no prompt reaches keep their starting templates"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(old) << "old models\n";
+    const std::string log = dir + "/run.log";
+    const int rc = runAdapt("--usr " + data + "/newuser.usr --voc " + data + "/enrol.voc --voc " + data +
+                                "/fulldict.voc --prompts " + dir + "/" + c.list + " --out " + c.out + " --no-recognize",
+                            log, c.dataDir);
+    std::ifstream logFile(log);
+    const std::string text((std::istreambuf_iterator<char>(logFile)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(1, rc) << text;
+    EXPECT_NE(std::string::npos, text.find(c.message)) << text;
+    std::ifstream kept(old);
+    std::string line;
+    std::getline(kept, line);
+    EXPECT_EQ("old models", line);
+  }
+  struct stat st;
+  ASSERT_EQ(0, stat("/dev/null", &st));
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 }  // namespace

@@ -257,6 +257,11 @@ TEST_F(UsrFile, DamagedFilesAreRejectedAndLeaveTheSpeakerUnchanged) {
   EXPECT_NE(readText("velmora.log").find("cannot be opened"), std::string::npos);
   resetSpeechLogForTest();
   EXPECT_EQ(user->readFile(dir.c_str()), 0);
+  EXPECT_NE(readText("velmora.log").find("is a directory"), std::string::npos);
+  // A FIFO is refused at once instead of waiting for a writer.
+  ASSERT_EQ(mkfifo(path("fifo.usr").c_str(), 0666), 0);
+  resetSpeechLogForTest();
+  EXPECT_EQ(user->readFile(path("fifo.usr").c_str()), 0);
   EXPECT_NE(readText("velmora.log").find("is not a regular file"), std::string::npos);
   EXPECT_EQ(user->readFile(nullptr), 0);
   EXPECT_EQ(user->readFile(""), 0);
@@ -269,23 +274,36 @@ TEST_F(UsrFile, AFailedWriteKeepsThePreviousFile) {
   ASSERT_EQ(user->writeFile(file.c_str()), 1);
   const std::string before = readText(file);
 
-  // The temporary file cannot be created: the target stays as it was.
-  ASSERT_EQ(mkdir((file + ".tmp").c_str(), 0755), 0);
-  user->models[100][0] = 1;
-  resetSpeechLogForTest();
-  EXPECT_EQ(user->writeFile(file.c_str()), 0);
-  EXPECT_EQ(readText(file), before);
-  EXPECT_NE(readText("velmora.log").find("cannot be created"), std::string::npos);
-  rmdir((file + ".tmp").c_str());
-
-  // A write that fails on the way (a full device) leaves no temporary file behind.
+  // Whatever another process left at the old temporary name (here a link to a full device) is
+  // neither followed nor in the way.
   if (access("/dev/full", W_OK) == 0) {
     ASSERT_EQ(symlink("/dev/full", (file + ".tmp").c_str()), 0);
-    EXPECT_EQ(user->writeFile(file.c_str()), 0);
-    EXPECT_EQ(readText(file), before);
-    struct stat st;
-    EXPECT_NE(lstat((file + ".tmp").c_str(), &st), 0);
   }
+  user->models[100][0] = 1;
+  ASSERT_EQ(user->writeFile(file.c_str()), 1);
+  EXPECT_NE(readText(file), before);
+  unlink((file + ".tmp").c_str());
+
+  // A target that is no regular file is refused: nothing replaces it.
+  struct Case {
+    const char* what;
+    const char* target;
+    const char* logged;
+  };
+  const std::string folder = path("folder.usr");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const Case cases[] = {{"a directory", folder.c_str(), "is a directory"},
+                        {"a device", "/dev/null", "is not a regular file"},
+                        {"a missing folder", "/nonexistent/dir/x.usr", "No such file or directory"}};
+  for (const Case& c : cases) {
+    resetSpeechLogForTest();
+    EXPECT_EQ(user->writeFile(c.target), 0) << c.what;
+    EXPECT_NE(readText("velmora.log").find(c.logged), std::string::npos) << c.what << ": " << readText("velmora.log");
+    EXPECT_NE(readText("velmora.log").find("the previous file is kept"), std::string::npos) << c.what;
+  }
+  struct stat st;
+  EXPECT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
 
   // No name: nothing is written.
   auto unnamed = std::make_unique<User>();

@@ -114,4 +114,28 @@ TEST_F(Speak, BadRequestsFailClearly) {
   EXPECT_NE(out.find("cannot write"), std::string::npos) << out;
 }
 
+// Outputs that are not regular files are refused with the reason and left as they are; a link
+// another process planted at the old temporary name is never written through.
+TEST_F(Speak, OutputsThatAreNoRegularFilesAreRefused) {
+  fs::create_directories(dir / "folder");
+  std::ofstream(dir / "victim") << "keep";
+  fs::create_symlink(dir / "victim", dir / "out.wav.tmp");
+  const struct {
+    std::string target;
+    const char* reason;
+  } cases[] = {{"/dev/null", "cannot write /dev/null: is not a regular file"},
+               {path("folder"), "is a directory"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(run("--pron kat -o " + c.target), 1) << c.target;
+    EXPECT_NE(out.find(c.reason), std::string::npos) << out;
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(fs::is_empty(dir / "folder"));
+  ASSERT_EQ(run("--pron kat -o " + path("out.wav")), 0) << out;
+  EXPECT_GT(riffSamples(path("out.wav")), 0);
+  std::ifstream victim(dir / "victim");
+  std::string text((std::istreambuf_iterator<char>(victim)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "keep");
+}
+
 }  // namespace

@@ -241,7 +241,7 @@ TEST(TrainProgram, RefusesBadOptions) {
   const std::string tool = vlmtest::binDir() + "/train";
   ASSERT_TRUE(std::filesystem::exists(tool)) << tool << " is not built";
   for (const char* args : {"--stored-warp 0", "--stored-warp 128", "--warps 58,0", "--estimator mode",
-                           "--iterations 0", "--bogus"}) {
+                           "--iterations 0", "--bogus", "--gain nan", "--gain inf", "--gain 1x", "--gain -1"}) {
     const std::string cmd = "\"" + tool + "\" " + args + " --corpus /nonexistent > /dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
     EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 2) << args;

@@ -21,12 +21,15 @@
 //
 // Wave files of any rate the audio layer reads (RIFF or NIST, mixed to mono) are resampled to
 // 11025 Hz. Progress goes to standard error. Exit status: 0 when NEW.usr was written and every
-// line and recording could be read; 1 when NEW.usr could not be written or nothing could be read,
-// and also when some lines or recordings were unreadable (NEW.usr is then still written from the
-// rest); 2 for a bad command line.
+// line and recording could be read; 1 when NEW.usr could not be written, nothing could be read or
+// fewer than a quarter of the prompts after calibration were adapted (NEW.usr is then left as it
+// was), and also when some lines or recordings were unreadable (NEW.usr is then still written
+// from the rest); 2 for a bad command line. NEW.usr is replaced safely (foundation/safefile.h); a
+// missing delta.usr is warned about on standard error.
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +39,9 @@
 
 #include "audio/channel.h"
 #include "audio/utterance.h"
+#include "foundation/filepath.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "grammar/fsg.h"
 #include "grammar/ruledict.h"
 #include "grammar/ruleparser.h"
@@ -54,6 +59,8 @@ using namespace vlm;
 namespace {
 
 constexpr int kPromptRoom = 257;   // prompt lines hold at most 256 characters
+// At least one in this many phase-2 prompts must be adapted for the output to be written.
+constexpr int kMinAdaptedShare = 4;
 bool quiet = false;
 
 void usage() {
@@ -75,8 +82,14 @@ struct Prompt {
 
 // Reads the prompt list. Returns false when it cannot be opened.
 bool readPrompts(const char* path, std::vector<Prompt>* prompts, int* errors) {
-  FILE* f = std::fopen(path, "r");
-  if (f == nullptr) return false;
+  // Only a regular file (a FIFO would block here).
+  const int fd = openRegularFile(path);
+  FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+  if (f == nullptr) {
+    std::fprintf(stderr, "adapt: cannot read prompt list %s: %s\n", path, openFailureText(errno));
+    if (fd >= 0) close(fd);
+    return false;
+  }
   std::string dir;
   if (const char* slash = std::strrchr(path, '/')) dir.assign(path, slash + 1);
   bool calibrating = false;
@@ -85,6 +98,16 @@ bool readPrompts(const char* path, std::vector<Prompt>* prompts, int* errors) {
   while (std::fgets(line, sizeof line, f)) {
     number++;
     std::string s(line);
+    if (s.size() == sizeof line - 1 && s.back() != '\n') {
+      // A line longer than the buffer: skipped whole and named, never read as two prompts.
+      int c;
+      while ((c = std::fgetc(f)) != EOF && c != '\n') {
+      }
+      std::fprintf(stderr, "adapt: %s:%d: line longer than %d bytes, skipped\n", path, number,
+                   static_cast<int>(sizeof line) - 2);
+      (*errors)++;
+      continue;
+    }
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
     size_t start = s.find_first_not_of(" \t");
     if (start == std::string::npos) continue;
@@ -129,8 +152,9 @@ std::vector<int16_t> readSamples(const std::string& path, std::string* error) {
     *error = reason[0] ? reason : "cannot read";
     return out;
   }
-  if (!toSpeechSamples(wave.samples, wave.count, wave.rate, &out)) {
-    *error = "cannot resample to 11025 Hz";
+  if (wave.warning[0]) std::fprintf(stderr, "adapt: %s: warning: %s\n", path.c_str(), wave.warning);
+  if (!toSpeechSamples(wave.samples, wave.count, wave.rate, &out, reason, sizeof reason)) {
+    *error = reason;
     return out;
   }
   if (out.empty()) *error = "no samples";
@@ -145,6 +169,22 @@ Utterance* listenTo(StaticWavChannel* channel, std::vector<int16_t>* samples) {
   channel->listen(1, nullptr);
   if (channel->isUttAvailable() != 1) return nullptr;
   return channel->takeUtt();
+}
+
+// Says on standard error when the reference models "delta.usr" cannot be read, and what that
+// costs: without them the adaptation does not spread to the contexts no prompt reached.
+void warnWithoutReferenceModels() {
+  const char* path = catFname2VlmDir("delta.usr");
+  User* current = User::usr;
+  User* reference = new User;
+  const bool ok = reference->readFile(path);
+  User::usr = current;
+  delete reference;
+  if (!ok)
+    std::fprintf(stderr,
+                 "adapt: warning: the reference models %s cannot be read (see velmora.log); the contexts no "
+                 "prompt reaches keep their starting templates\n",
+                 path);
 }
 
 bool hasChannelStore(const User& user) {
@@ -202,6 +242,15 @@ int main(int argc, char** argv) {
     }
   }
 
+  // The target is checked before the work, so that a device or a folder named by --out is refused
+  // at once rather than after the adaptation.
+  {
+    SafeFile probe;
+    if (!probe.open(outPath)) {
+      std::fprintf(stderr, "adapt: %s\n", probe.reason());
+      return 1;
+    }
+  }
   User user;
   if (!user.readFile(usrPath)) {
     std::fprintf(stderr, "adapt: cannot read speaker models %s (see velmora.log)\n", usrPath);
@@ -215,10 +264,7 @@ int main(int argc, char** argv) {
     }
   std::vector<Prompt> prompts;
   int errors = 0;
-  if (!readPrompts(listPath, &prompts, &errors)) {
-    std::fprintf(stderr, "adapt: cannot read prompt list %s\n", listPath);
-    return 1;
-  }
+  if (!readPrompts(listPath, &prompts, &errors)) return 1;
   if (prompts.empty()) {
     std::fprintf(stderr, "adapt: no prompts in %s\n", listPath);
     return 1;
@@ -232,6 +278,8 @@ int main(int argc, char** argv) {
   StaticWavChannel channel(warpBinDisplayHook);
   if (hasChannelStore(user)) user.setChanCepMnDel(&channel);
   WavChannel::melFilterBankWithVTLN(user.vtln > 0 ? user.vtln : kNeutralWarpBin);
+
+  warnWithoutReferenceModels();
 
   // ---- Phase 1: warp-bin estimates and calibration -----------------------------------------
   int calibrationCount = 0;
@@ -357,9 +405,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "adapt: no recording could be read; %s not written\n", outPath);
     return 1;
   }
+  // Models adapted on too few prompts (silence, the wrong recordings) would be worse than none.
+  const int minimum = phase2 > 0 ? (phase2 + kMinAdaptedShare - 1) / kMinAdaptedShare : 0;
+  if (adapted < minimum) {
+    std::fprintf(stderr, "adapt: only %d of %d prompts adapted (at least %d needed); %s not written\n", adapted,
+                 phase2, minimum, outPath);
+    return 1;
+  }
   user.getChanCepMnDel(&channel);
-  if (!user.writeFile(outPath)) {
-    std::fprintf(stderr, "adapt: cannot write %s (see velmora.log)\n", outPath);
+  SafeFile out;
+  if (out.open(outPath) && !user.writeFd(out.handle())) out.noteWriteFailure(errno);
+  if (!out.commit()) {
+    std::fprintf(stderr, "adapt: %s (%s kept as it was)\n", out.reason(), outPath);
     return 1;
   }
   progress("wrote %s (warp bin %s)\n", outPath, std::to_string(user.vtln));

@@ -7,7 +7,9 @@
 // docs/audio-frontend.md; "-" is standard output), and progress goes to standard error. -e runs
 // the endpointer: only the frames of the utterances it finds are given, one block per utterance,
 // and the normaliser adapts after each as in the applications. Files that are not 11025 Hz 16-bit
-// mono RIFF or NIST are converted (mixed to mono and resampled) first.
+// mono are converted (mixed to mono and resampled) first; every file is read as recognize reads it.
+// The dump file is replaced safely (foundation/safefile.h); every write, to the dump or to standard
+// output, is checked, and a failure ends the run with status 1 and its reason.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +20,7 @@
 
 #include "audio/channel.h"
 #include "audio/utterance.h"
+#include "foundation/safefile.h"
 #include "platform/audio/audiodevice.h"
 
 using namespace vlm;
@@ -47,24 +50,42 @@ void putLE16(std::vector<unsigned char>& out, int16_t v) {
 
 // One block of frames: to text or to the dump.
 struct Output {
-  FILE* dump = nullptr;
+  bool dumping = false;
+  SafeFile* file = nullptr;  // the dump file; null for standard output
   bool failed = false;
+  int error = 0;            // the first failed write's error number
+
+  // Writes to the dump or standard output; notes the first failure.
+  void put(const void* data, size_t bytes) {
+    if (failed) return;
+    if (file != nullptr) {
+      if (!file->write(data, bytes)) {
+        failed = true;
+        error = errno;
+      }
+    } else if (std::fwrite(data, 1, bytes, stdout) != bytes) {
+      failed = true;
+      error = errno;
+    }
+  }
 
   void block(const std::string& name, int segment, const WavChannel& ch, const Frame* frames, int count) {
-    if (!dump) {
-      if (segment < 0)
-        std::printf("# %s: %d frames\n", name.c_str(), count);
-      else
-        std::printf("# %s: utterance %d: %d frames\n", name.c_str(), segment, count);
+    if (!dumping) {
+      std::string text;
+      char number[24];
+      text += "# " + name + ": ";
+      if (segment >= 0) text += "utterance " + std::to_string(segment) + ": ";
+      text += std::to_string(count) + " frames\n";
       for (int i = 0; i < count; ++i) {
-        std::printf("%d %d", i, frames[i].power);
-        for (int k = 0; k < kFrameFeatures; ++k) std::printf(" %d", frames[i].features[k]);
-        std::printf("\n");
+        std::snprintf(number, sizeof number, "%d %d", i, frames[i].power);
+        text += number;
+        for (int k = 0; k < kFrameFeatures; ++k) text += " " + std::to_string(frames[i].features[k]);
+        text += '\n';
       }
+      put(text.data(), text.size());
       return;
     }
-    std::vector<unsigned char> out;
-    out.insert(out.end(), kDumpMagic, kDumpMagic + 4);
+    std::vector<unsigned char> out(kDumpMagic, kDumpMagic + 4);
     putLE32(out, kDumpVersion);
     putLE32(out, count);
     putLE32(out, kFrameFeatures);
@@ -78,37 +99,29 @@ struct Output {
       putLE32(out, frames[i].power);
       for (int k = 0; k < kFrameFeatures; ++k) putLE16(out, frames[i].features[k]);
     }
-    if (std::fwrite(out.data(), 1, out.size(), dump) != out.size()) failed = true;
+    put(out.data(), out.size());
   }
 };
 
-// Opens path on a file channel, or converts it into memory for a static channel.
+// Reads path as recognition does: the audio layer's wave reader (RIFF or NIST, any rate, mixed to
+// mono), converted to 16-bit samples at 11025 Hz, on a static channel.
 struct Source {
-  FileWavChannel file;
   StaticWavChannel memory;
   std::vector<int16_t> samples;
   WaveData data{};
 
   WavChannel* open(const char* path) {
-    if (file.open(path)) return &file;
     LoadedWave wave;
     char error[256] = "";
     if (!loadWaveFile(path, &wave, error, sizeof error)) {
       std::fprintf(stderr, "features: %s: %s\n", path, error[0] ? error : "cannot read the wave file");
       return nullptr;
     }
-    uint32_t count = 0;
-    float* conv = resampleMono(wave.samples, wave.count, wave.rate, kSampleRate, &count);
-    if (!conv) {
-      std::fprintf(stderr, "features: %s: cannot convert to 11025 Hz\n", path);
+    if (wave.warning[0]) std::fprintf(stderr, "features: %s: warning: %s\n", path, wave.warning);
+    if (!toSpeechSamples(wave.samples, wave.count, wave.rate, &samples, error, sizeof error)) {
+      std::fprintf(stderr, "features: %s: %s\n", path, error);
       return nullptr;
     }
-    samples.resize(count);
-    for (uint32_t i = 0; i < count; ++i) {
-      const float v = conv[i] * 32768.0f;
-      samples[i] = static_cast<int16_t>(v > 32767.0f ? 32767 : v < -32768.0f ? -32768 : v);
-    }
-    delete[] conv;
     data = WaveData{samples.data(), static_cast<int32_t>(samples.size())};
     if (!memory.open(&data)) return nullptr;
     return &memory;
@@ -126,7 +139,7 @@ int processFile(const char* path, bool endpoint, Output& out) {
     int rc;
     while ((rc = ch->nextFrame(&f)) >= 0) frames.push_back(f);
     out.block(name, -1, *ch, frames.data(), static_cast<int>(frames.size()));
-    if (out.dump) std::fprintf(stderr, "%s: %zu frames\n", path, frames.size());
+    if (out.dumping) std::fprintf(stderr, "%s: %zu frames\n", path, frames.size());
     return 1;
   }
   ch->listen(1, nullptr);
@@ -140,7 +153,7 @@ int processFile(const char* path, bool endpoint, Output& out) {
     out.block(name, found++, *ch, u->frames.begin(), u->frameCount());
     delete u;
   }
-  if (out.dump) std::fprintf(stderr, "%s: %d utterances\n", path, found);
+  if (out.dumping) std::fprintf(stderr, "%s: %d utterances\n", path, found);
   return 1;
 }
 
@@ -182,32 +195,30 @@ int main(int argc, char** argv) {
   WavChannel::melFilterBankWithVTLN(vtln);
 
   Output out;
-  std::string tmp;
+  SafeFile dumpFile;
   if (dumpPath) {
-    if (!std::strcmp(dumpPath, "-")) {
-      out.dump = stdout;
-    } else {
-      // Written next to the target and renamed over it when complete.
-      tmp = std::string(dumpPath) + ".tmp";
-      out.dump = std::fopen(tmp.c_str(), "wb");
-      if (!out.dump) {
-        std::fprintf(stderr, "features: cannot create %s: %s\n", tmp.c_str(), std::strerror(errno));
+    out.dumping = true;
+    if (std::strcmp(dumpPath, "-") != 0) {
+      // Written through a temporary file beside the target and renamed over it when complete.
+      if (!dumpFile.open(dumpPath)) {
+        std::fprintf(stderr, "features: %s\n", dumpFile.reason());
         return 1;
       }
+      out.file = &dumpFile;
     }
   }
   int failures = 0;
   for (const char* f : files)
-    if (!processFile(f, endpoint, out)) ++failures;
+    if (!out.failed && !processFile(f, endpoint, out)) ++failures;
 
-  if (dumpPath && out.dump != stdout) {
-    if (std::fclose(out.dump) != 0) out.failed = true;
-    if (out.failed || std::rename(tmp.c_str(), dumpPath) != 0) {
-      std::fprintf(stderr, "features: cannot write %s\n", dumpPath);
-      std::remove(tmp.c_str());
+  if (out.file != nullptr) {
+    if (out.failed || !dumpFile.commit()) {
+      std::fprintf(stderr, "features: %s (nothing written)\n", dumpFile.reason());
       return 1;
     }
-  } else if (std::fflush(stdout) != 0) {
+  } else if (out.failed || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "features: cannot write standard output: %s\n",
+                 std::strerror(out.error != 0 ? out.error : errno));
     return 1;
   }
   return failures ? 1 : 0;

@@ -3,10 +3,13 @@
 // Converts a JSGF grammar into .rul text on standard output. Messages, the public rules and the
 // words missing from the dictionaries go to standard error. Exit status: 0 when the grammar
 // converted cleanly, 1 when it had errors or missing words (the text is still written, with the
-// missing words as they stand), 2 when the command line or a file could not be used.
+// missing words as they stand, or when the .rul text does not read back), 1 as well when standard
+// output cannot be written (with the reason), 2 when the command line or a file could not be used.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -19,6 +22,30 @@
 #include "lexicon/worddict.h"
 
 namespace {
+
+// 1 when the .rul text reads back without errors; otherwise says so on standard error (the
+// reader's own messages, with their line numbers, are in the speech log).
+int readsBack(const vlm::JsgfConversion& result, vlm::WordDictionary* words) {
+  int fd = memfd_create("jsgf2rul", MFD_CLOEXEC);
+  if (fd < 0) return 1;  // nothing to check with; the conversion stands
+  size_t done = 0;
+  while (done < result.rul.size()) {
+    ssize_t n = write(fd, result.rul.data() + done, result.rul.size() - done);
+    if (n <= 0) {
+      close(fd);
+      return 1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  lseek(fd, 0, SEEK_SET);
+  vlm::RuleDictionary rules(static_cast<int>(result.rules.size()) + 16);
+  rules.readFd(fd, words);
+  close(fd);
+  if (rules.readErrorCount() == 0) return 1;
+  std::fprintf(stderr, "jsgf2rul: the .rul text does not read back: %d errors (see velmora.log)\n",
+               rules.readErrorCount());
+  return 0;
+}
 
 int usage() {
   std::fprintf(stderr, "usage: jsgf2rul GRAMMAR.gram --voc FILE [--voc FILE...] > OUT.rul\n");
@@ -73,7 +100,12 @@ int main(int argc, char** argv) {
     for (const std::string& w : result.missingWords) std::fprintf(stderr, " %s", w.c_str());
     std::fprintf(stderr, "\n");
   }
-  std::fwrite(result.rul.data(), 1, result.rul.size(), stdout);
-  if (std::fflush(stdout) != 0) return 2;
+  // What is written must read back: the .rul reader takes the text as recognition will.
+  if (ok && !readsBack(result, &words)) ok = 0;
+  if (std::fwrite(result.rul.data(), 1, result.rul.size(), stdout) != result.rul.size() || std::fflush(stdout) != 0 ||
+      std::ferror(stdout)) {
+    std::fprintf(stderr, "jsgf2rul: cannot write standard output: %s\n", std::strerror(errno));
+    return 1;
+  }
   return ok ? 0 : 1;
 }

@@ -7,15 +7,16 @@
 #define VLM_UNIT "pronmerge"
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "foundation/log.h"
 #include "foundation/oneshot.h"
 #include "foundation/ordcoll.h"
+#include "foundation/safefile.h"
 #include "foundation/stdiox.h"
 #include "lexicon/phoneset.h"
 #include "lexicon/worddict.h"
@@ -39,27 +40,10 @@ bool isAddress(const char* line) {
   return strncasecmp(line, "http:", 5) == 0 || strncasecmp(line, "www.", 4) == 0 || std::strchr(line, '@');
 }
 
-int createList(const char* name) { return open(name, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }
-
-// Writes text and a line end ("%s\n"); the text may be as long as the line buffer.
-void writeLine(int fd, const char* text) {
-  if (fd < 0) return;
-  struct iovec parts[2] = {{const_cast<char*>(text), std::strlen(text)}, {const_cast<char*>("\n"), 1}};
-  std::size_t left = parts[0].iov_len + 1;
-  int first = 0;
-  while (left > 0) {
-    ssize_t n = writev(fd, parts + first, 2 - first);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    left -= static_cast<std::size_t>(n);
-    while (n > 0 && first < 2) {
-      std::size_t step = static_cast<std::size_t>(n) < parts[first].iov_len ? static_cast<std::size_t>(n) : parts[first].iov_len;
-      parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + step;
-      parts[first].iov_len -= step;
-      n -= static_cast<ssize_t>(step);
-      if (parts[first].iov_len == 0) ++first;
-    }
-  }
+// Appends text and a line end ("%s\n") to a list's text.
+void addLine(std::string& list, const char* text) {
+  list += text;
+  list += '\n';
 }
 
 // Copies every pronunciation of the reference word at index (primary first, then the chain) into
@@ -81,13 +65,29 @@ int main(int argc, char** argv) {
     logError(kUsage);
     return 0;
   }
-  int listFd = open(argv[1], O_RDONLY | O_CLOEXEC);
+  // The list must be a readable regular file before anything is touched (a directory or a FIFO
+  // is refused at once).
+  int listFd = openRegularFile(argv[1]);
   if (listFd < 0) {
+    const int error = errno;
     logError("Unable to open .lst file");
+    char reason[1200];
+    sPrint(reason, sizeof reason, "%s: %s", argv[1], openFailureText(error));
+    logError(reason);
     return 1;
   }
-  int unknownFd = createList("unknown.lst");
-  int knownFd = createList("known.lst");
+  // The three outputs are written to temporary files and replaced together at the end, or not at
+  // all: out.voc, known.lst and unknown.lst always belong to the same run.
+  SafeFileSet outputs;
+  SafeFile* knownFile = outputs.add("known.lst");
+  SafeFile* unknownFile = knownFile ? outputs.add("unknown.lst") : nullptr;
+  SafeFile* outFile = unknownFile ? outputs.add("out.voc") : nullptr;
+  if (outFile == nullptr) {
+    logError("Unable to write the outputs: ", outputs.reason());
+    close(listFd);
+    return 1;
+  }
+  std::string known, unknown;
 
   referenceDictionary.readFile("fulldict.voc");
   if (argc > 2) referenceDictionary.readFile(argv[2]);
@@ -100,7 +100,18 @@ int main(int argc, char** argv) {
   OneShotHeap unknownArena(2020);
   OC<char> unknownWords(64, 64, &unknownArena);
 
-  while (fGets(listFd, line, sizeof line)) {
+  int lineNumber = 0;
+  int cut = 0;
+  while (fGetLine(listFd, line, sizeof line, &cut)) {
+    lineNumber++;
+    if (cut) {
+      // A cut entry would be other words than the contact's: it is left out, and said so.
+      char message[1200];
+      sPrint(message, sizeof message, "%s:%d: line longer than %d bytes, skipped", argv[1], lineNumber,
+             static_cast<int>(sizeof line) - 1);
+      logError(message);
+      continue;
+    }
     if (isAddress(line)) continue;
     bool translated = false;
     for (;;) {
@@ -110,7 +121,7 @@ int main(int argc, char** argv) {
       referenceDictionary.parseSimpleCompound(cleanName, &indices, &unknownWords);
       if (unknownWords.count() == 0) {
         if (indices.count() == 0) break;  // nothing to cover
-        writeLine(knownFd, line);
+        addLine(known, line);
         for (int k = indices.count() - 1; k >= 0; --k) copyWord(indices[k]);
         break;
       }
@@ -126,17 +137,17 @@ int main(int argc, char** argv) {
         }
         continue;  // parse the same entry again
       }
-      for (int k = unknownWords.count() - 1; k >= 0; --k) writeLine(unknownFd, unknownWords[k]);
+      for (int k = unknownWords.count() - 1; k >= 0; --k) addLine(unknown, unknownWords[k]);
       break;
     }
   }
   close(listFd);
-  if (unknownFd >= 0) close(unknownFd);
-  if (knownFd >= 0) close(knownFd);
 
-  // tmp.voc is renamed over out.voc only once it is complete.
-  if (!outputDictionary.writeFile("out.voc", "tmp.voc")) {
-    logError("Unable to write out.voc");
+  knownFile->write(known.data(), known.size());
+  unknownFile->write(unknown.data(), unknown.size());
+  if (!outputDictionary.writeFd(outFile->handle())) outFile->noteWriteFailure(errno);
+  if (!outputs.commit()) {
+    logError("Unable to write out.voc, known.lst and unknown.lst (all kept as they were): ", outputs.reason());
     return 1;
   }
   return 0;

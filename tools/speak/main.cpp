@@ -3,6 +3,7 @@
 // wave file at 11025 samples per second or plays it.
 //
 //   speak [--voc FILE]... (--pron PHONES | WORD...) (-o OUT.wav | --play)
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include "audio/wavefile.h"
 #include "audio/waveio.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "lexicon/phoneset.h"
 #include "lexicon/worddict.h"
 #include "lexicon/xlate.h"
@@ -125,7 +127,7 @@ int main(int argc, char** argv) {
   int status = 0;
   if (!outPath.empty()) {
     if (!vlm::writeRiffFile(outPath.c_str(), samples, static_cast<uint32_t>(count), vlm::kRiffSpeechFormat)) {
-      std::fprintf(stderr, "speak: cannot write %s\n", outPath.c_str());
+      std::fprintf(stderr, "speak: cannot write %s: %s\n", outPath.c_str(), vlm::openFailureText(errno));
       status = 1;
     }
     delete[] samples;

@@ -20,7 +20,9 @@
 // way).
 #define VLM_UNIT "train"
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +35,7 @@
 
 #include "audio/channel.h"
 #include "audio/frontend.h"
+#include "foundation/safefile.h"
 #include "models/alignchain.h"
 #include "models/user.h"
 #include "tools/train/trainer.h"
@@ -81,6 +84,7 @@ int readManifest(const std::string& dir, std::vector<Utt>* utts) {
   int lineNo = 0;
   while (std::getline(in, line)) {
     ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a manifest saved with CR LF ends
     if (line.empty()) continue;
     std::vector<std::string> f = split(line, '\t');
     if (f.size() < 5) {
@@ -322,7 +326,15 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--iterations") iterations = std::atoi(value("--iterations"));
     else if (a == "--min-frames") minFrames = std::atoi(value("--min-frames"));
-    else if (a == "--gain") gain = std::atof(value("--gain"));
+    else if (a == "--gain") {
+      const char* text = value("--gain");
+      char* end = nullptr;
+      gain = std::strtod(text, &end);
+      if (end == text || *end != 0 || !std::isfinite(gain)) {
+        std::fprintf(stderr, "train: --gain must be a number, not \"%s\"\n", text);
+        return 2;
+      }
+    }
     else if (a == "--no-write") write = false;
     else if (a == "--warp-search") warpSearchAll = true;
     else if (a == "--balance") balance = true;
@@ -437,11 +449,9 @@ int main(int argc, char** argv) {
   {
     // Each voice's own normaliser (at warp bin 58), as a calibrated channel would hold it.
     const std::string path = corpus + "/normalisers.tsv";
-    FILE* f = std::fopen(path.c_str(), "w");
-    if (f) {
-      std::fputs(normalisers.c_str(), f);
-      std::fclose(f);
-    }
+    SafeFile file;
+    if (!file.open(path.c_str()) || !file.write(normalisers.data(), normalisers.size()) || !file.commit())
+      std::fprintf(stderr, "train: %s\n", file.reason());
   }
   // The stored normaliser is the average of the training voices' own, each as heard through the
   // filter bank of the stored bin, the one a speaker who has not enrolled is heard through.
@@ -635,8 +645,18 @@ int main(int argc, char** argv) {
     store[kStoreNoiseFloor] = static_cast<int16_t>(floorSum / static_cast<double>(levelCount) * 9 / 10);
     store[kStoreSpeechPeak] = static_cast<int16_t>(peakSum / static_cast<double>(levelCount) * 9 / 10);
     user->initGenericModels();
-    if (!user->writeFile(newuserPath.c_str()) || !user->writeFile(deltaPath.c_str())) {
-      std::fprintf(stderr, "train: cannot write %s or %s\n", newuserPath.c_str(), deltaPath.c_str());
+    // Both models are written to temporary files first and replaced together: a failure leaves
+    // the old pair, never a new newuser beside an old delta.
+    SafeFileSet models;
+    SafeFile* newuserFile = models.add(newuserPath.c_str());
+    SafeFile* deltaFile = newuserFile ? models.add(deltaPath.c_str()) : nullptr;
+    if (deltaFile) {
+      if (!user->writeFd(newuserFile->handle())) newuserFile->noteWriteFailure(errno);
+      if (!user->writeFd(deltaFile->handle())) deltaFile->noteWriteFailure(errno);
+    }
+    if (!deltaFile || !models.commit()) {
+      std::fprintf(stderr, "train: %s (%s and %s kept as they were)\n", models.reason(), newuserPath.c_str(),
+                   deltaPath.c_str());
       return 1;
     }
     std::printf("wrote %s and %s (stored normaliser %d %d %d %d ..., floor %d, peak %d)\n", newuserPath.c_str(),
