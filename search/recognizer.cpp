@@ -34,8 +34,23 @@ int loopBeam = 20;
 int loopExitBeam = 15;
 int loopTransitionPenalty = 10;
 int longStayPenalty = 9;
-long maxMemoryAlloced = 3145728;
+long maxMemoryAlloced = kDefaultMaxMemoryAlloced;
 long maxTickCount = 0;
+
+const char* recognizeEndText(int end) {
+  switch (end) {
+    case eEndResults: return "recognised";
+    case eEndNoStart: return "the grammar starts no word (its rules are empty or no word of them has a usable pronunciation)";
+    case eEndNoSpeech: return "no speech";
+    case eEndNoMatch: return "nothing in the grammar matched";
+    case eEndTooLong: return "utterance too long";
+    case eEndTime: return "search took too long";
+    case eEndMemory: return "search ran out of memory";
+    case eEndChannel: return "audio channel error";
+    case eEndNoModels: return "no speaker models";
+    default: return "unknown";
+  }
+}
 
 int setPruneThresh(int value) {
   const int old = pruneThresh;
@@ -595,6 +610,7 @@ std::size_t Recognizer::arenaBytes() { return search ? search->arenaBytes() : 0;
 int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
   abortCode = eRecognizeOk;
   framesSearched = 0;
+  endReason = eEndNoSpeech;
   if (utt == nullptr) return 0;
   installResultHooks();
   if (utt->result == nullptr)
@@ -607,6 +623,7 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
   if (user) User::usr = user;
   if (User::usr == nullptr) {
     logError("recognize: no speaker models");
+    endReason = eEndNoModels;
     return 0;
   }
   if (search == nullptr) search = new Search;
@@ -629,9 +646,13 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
     }
     S.seeder.getSeedLAWs(&rootList, wordDictionary, ruleDictionary, &rd->root, nullptr);
   }
+  endReason = eEndNoStart;
   if (rootList.count() == 0) return 0;
   AwLink* root = S.activeWords.newAwLink(nullptr, nullptr, rootList);
-  if (root == nullptr) return 0;
+  if (root == nullptr) {
+    endReason = eEndMemory;
+    return 0;
+  }
 
   S.frameIndex = 0;
   S.prevBest = 0;
@@ -735,6 +756,13 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
   // end of the loop
   S.deactivateAll();
   abortCode = code;
+  switch (code) {
+    case eUttTooLong: endReason = eEndTooLong; break;
+    case eTimeTooLong: endReason = eEndTime; break;
+    case eTooMuchMemory: endReason = eEndMemory; break;
+    case eChannelError: endReason = eEndChannel; break;
+    default: endReason = S.frameIndex == 0 ? eEndNoSpeech : eEndNoMatch; break;
+  }
   if (code != eRecognizeOk) {
     char message[128];
     logError("channel warning: ", abortMessage(code, message, sizeof message));
@@ -793,6 +821,7 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
       continue;
     }
     FSGNodeTypeItemAC* added = ResultHypo::addResult(x, result, ruleDictionary);
+    if (added && endReason == eEndNoMatch) endReason = eEndResults;
     if (added && result->count() >= RecogResult::kMaxResults) return RecogResult::kMaxResults;
     if (++completed >= 100) break;
     if (result->count() > 0 && x->score > result->at(0)->score + pruneThresh) break;
