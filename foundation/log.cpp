@@ -5,11 +5,15 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "foundation/copystr.h"
+#include "foundation/filepath.h"
 #include "foundation/stdiox.h"
 #include "platform/msgbox.h"
 
@@ -20,7 +24,36 @@ void finishStdIoBeforeExit();  // stdiox.cpp
 namespace {
 
 bool speechLogWritten = false;  // has this process written the log yet?
+bool truncateNext = false;      // the next write starts the log anew (tests)
 bool consoleProgram = false;
+LogObserver observer = nullptr;
+void* observerContext = nullptr;
+
+// Where the log goes, resolved on the first use.
+enum { kUnresolved, kResolving, kResolved, kNowhere };
+int pathState = kUnresolved;
+char logPath[kVlmPathRoom + 64];
+
+// A log that has grown past this is renamed to "<log>.1" (replacing an older one) when a process
+// first writes to it, so the log keeps the last runs without growing without end.
+constexpr off_t kLogRotateBytes = 1 << 20;
+
+// Makes dir and every missing folder above it; 1 when dir is a directory afterwards.
+int makeDirectories(char* dir) {
+  struct stat st;
+  if (stat(dir, &st) == 0) return S_ISDIR(st.st_mode) ? 1 : 0;
+  for (char* p = dir + 1; *p; p++) {
+    if (*p != '/') continue;
+    *p = 0;
+    if (stat(dir, &st) != 0 && mkdir(dir, 0755) != 0 && errno != EEXIST) {
+      *p = '/';
+      return 0;
+    }
+    *p = '/';
+  }
+  if (mkdir(dir, 0755) != 0 && errno != EEXIST) return 0;
+  return stat(dir, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+}
 
 void writeAll(int fd, const char* text) {
   size_t left = std::strlen(text);
@@ -51,11 +84,75 @@ bool debuggerAttached() {
 
 }  // namespace
 
+const char* speechLogPath() {
+  if (pathState == kResolved) return logPath;
+  if (pathState != kUnresolved) return nullptr;  // none, or asked again while resolving
+  pathState = kResolving;
+  const char* given = std::getenv("VELMORA_LOG");
+  if (given != nullptr && *given) {
+    copyString(logPath, given, static_cast<int>(sizeof logPath));
+    pathState = kResolved;
+    return logPath;
+  }
+  if (findVelmora() != nullptr) {
+    copyString(logPath, catFname2VlmDir("velmora.log"), static_cast<int>(sizeof logPath));
+    pathState = kResolved;
+    return logPath;
+  }
+  char dir[kVlmPathRoom];
+  const char* state = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  if (state != nullptr && state[0] == '/') {
+    sPrint(dir, static_cast<int>(sizeof dir), "%s/velmora", state);
+  } else if (home != nullptr && home[0] == '/') {
+    sPrint(dir, static_cast<int>(sizeof dir), "%s/.local/state/velmora", home);
+  } else {
+    pathState = kNowhere;
+    return nullptr;
+  }
+  if (!makeDirectories(dir)) {
+    pathState = kNowhere;
+    return nullptr;
+  }
+  sPrint(logPath, static_cast<int>(sizeof logPath), "%s/velmora.log", dir);
+  pathState = kResolved;
+  return logPath;
+}
+
+int speechLogWrittenByThisProcess() { return speechLogWritten ? 1 : 0; }
+
+LogObserver setLogObserver(LogObserver o, void* context) {
+  LogObserver old = observer;
+  observer = o;
+  observerContext = context;
+  return old;
+}
+
+void resetSpeechLogLocationForTest() { pathState = kUnresolved; }
+
+void startSpeechLogAsNewProcessForTest() {
+  speechLogWritten = false;
+  truncateNext = false;
+}
+
 void logError(const char* text, const char* second) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (speechLogWritten ? O_APPEND : O_TRUNC);
-  int fd = open("velmora.log", flags, 0644);
+  const char* path = speechLogPath();
+  int fd = -1;
+  if (path != nullptr) {
+    if (!speechLogWritten && !truncateNext) {
+      struct stat st;
+      if (stat(path, &st) == 0 && st.st_size > kLogRotateBytes) {
+        char old[sizeof logPath + 4];
+        sPrint(old, static_cast<int>(sizeof old), "%s.1", path);
+        rename(path, old);
+      }
+    }
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (truncateNext ? O_TRUNC : O_APPEND);
+    fd = open(path, flags, 0644);
+  }
   if (fd >= 0) {
     speechLogWritten = true;
+    truncateNext = false;
     if (text != nullptr) {
       writeAll(fd, "\n");
       writeAll(fd, text);
@@ -63,6 +160,7 @@ void logError(const char* text, const char* second) {
     }
     close(fd);
   }
+  if (observer != nullptr && text != nullptr) observer(text, second, observerContext);
   if (consoleProgram && text != nullptr) {
     // The console shows one message per line.
     int out = stdOutHandle();
@@ -74,7 +172,10 @@ void logError(const char* text, const char* second) {
 
 void setConsoleProgram(bool console) { consoleProgram = console; }
 
-void resetSpeechLogForTest() { speechLogWritten = false; }
+void resetSpeechLogForTest() {
+  speechLogWritten = false;
+  truncateNext = true;
+}
 
 void __assert(const char* expression, const char* file, int line) {
   char message[512];
