@@ -270,6 +270,24 @@ struct Search {
   void scoreActiveStates();
   void wordEndsOfPreviousFrame();
   void processRun(int from, int to);
+  // 1 when a start state entered with candidate cannot outlive the frame about to be scored: its
+  // score after the frame is at least candidate + the frame's cost of its pel, and the frame's
+  // prune threshold is at most the previous best + the frame's cost of the previous best pel +
+  // pruneThresh. Such a start would be dropped unused; skipping it saves its history.
+  // The lowest score a skipped start would have reached still counts for the frame's best (it
+  // matters only when no state outlives the frame).
+  bool dead(int candidate, int pel) {
+    const int score = candidate + pelScore(pel);
+    if (score < deadLine) return false;
+    if (score < deadBest) {
+      deadBest = score;
+      deadBestPel = pel;
+    }
+    return true;
+  }
+  int deadLine = 0;
+  int deadBest = kNoScore;
+  int deadBestPel = 0;
   void enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* link, HistoryHS* previous);
   void phoneLoop();
   void initialSilenceStep(AwLink* root);
@@ -362,10 +380,24 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
       case eLawLinearWord: {
         auto* law = static_cast<LinearActiveWord*>(s.target);
         if (!silent && e->contextClass != law->terminal.firstRightClass) break;
+        WordNode* st = law->startState(leftClass);
+        const int candidate = entry + exitPenalty + kWordPenalty + st->penalty;
+        if (dead(candidate, st->pel)) break;
         History* H = reach(law->terminal.node, s.returnTree, leftClass * kContextClassCount + (silent ? 0 : e->contextClass));
         if (H == nullptr) break;
-        WordNode* st = law->startState(leftClass);
-        enterStart(st, entry + exitPenalty + kWordPenalty + st->penalty, H, (*startCurList));
+        enterStart(st, candidate, H, (*startCurList));
+        break;
+      }
+      case eLawPendingWord: {
+        auto* p = static_cast<PendingWord*>(s.target);
+        if (!silent && e->contextClass != p->firstRightClass) break;
+        const int candidate = entry + exitPenalty + kWordPenalty + p->firstPenalty;
+        if (dead(candidate, p->basePel + leftClass)) break;
+        LinearActiveWord* law = activeWords.build(p, s.returnTree);
+        if (law == nullptr) break;
+        History* H = reach(p->node, s.returnTree, leftClass * kContextClassCount + (silent ? 0 : e->contextClass));
+        if (H == nullptr) break;
+        enterStart(law->startState(leftClass), candidate, H, (*startCurList));
         break;
       }
       case eLawWordTree: {
@@ -378,13 +410,16 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
           any = b >= 0 && b < kWordTreeBuckets && tree->bucket(b).count > 0;
         }
         if (!any) break;
-        History* H = reach(tree->owner(), s.returnTree, silent ? 0 : b);
-        if (H == nullptr) break;
+        History* H = nullptr;  // made when the first start state is entered
         auto enterBucket = [&](int bucketIndex) {
           const WordTreeStartNodes& bucket = tree->bucket(bucketIndex);
           for (int n = 0; n < bucket.count; n++) {
             WordNode* st = &bucket.states[n];
-            enterStart(st, entry + exitPenalty + kWordPenalty + st->penalty, H, (*startCurList));
+            const int candidate = entry + exitPenalty + kWordPenalty + st->penalty;
+            if (dead(candidate, st->pel)) continue;
+            if (H == nullptr) H = reach(tree->owner(), s.returnTree, silent ? 0 : b);
+            if (H == nullptr) return;
+            enterStart(st, candidate, H, (*startCurList));
           }
         };
         if (silent) {
@@ -519,6 +554,10 @@ void Search::initialSilenceStep(AwLink* root) {
 void Search::scoreActiveStates() {
   const int wordEnd = wordEndThreshold, prune = pruneThreshold;
   int frameBest = best, frameBestPel = bestPel;
+  if (deadBest < frameBest) {
+    frameBest = deadBest;
+    frameBestPel = deadBestPel;
+  }
   WordNode* const* inner = innerCurList->begin();
   WordNode* const* starts = startCurList->begin();
   fillPelCache(inner, innerCurList->count());
@@ -698,17 +737,20 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
       if (S.frameIndex >= utt->frameCount()) continue;  // nothing added after all
     }
 
+    // the frame to score; its cache serves the word ends' test of which starts can live
+    const Frame* frame = &utt->frames[S.frameIndex];
+    S.newFrameCache(frame);
+    S.deadLine = S.prevBest + S.pelScore(S.prevBestPel < 0 ? 0 : S.prevBestPel) + pruneThresh;
+    S.deadBest = kNoScore;
+
     // word ends of the previous frame
     if (S.wordEnds.count() > 0) S.wordEndsOfPreviousFrame();
 
-    // the frame to score
-    const Frame* frame = &utt->frames[S.frameIndex];
     S.frameIndex++;
     if (S.histories.makeRoom(1) < 0) {
       code = eTooMuchMemory;
       break;
     }
-    S.newFrameCache(frame);
     S.phoneLoop();
 
     // thresholds

@@ -190,6 +190,37 @@ LinearActiveWord* ActiveWordsHS::findLAW(int word, FSGNode* node, ReturnTree* re
   return find(&key);
 }
 
+PendingWord* ActiveWordsHS::newPendingWord(const WordData* word, FSGNode* node) {
+  if (word == nullptr || word->pron == nullptr || word->pron[0] == 0) return nullptr;
+  const char* pron = word->pron;
+  const int length = static_cast<int>(std::strlen(pron));
+  int nodes = length == 1 ? 1 : 0;
+  for (int i = 0; i < length; i++) {
+    if (!isPhone(pron[i])) {
+      newLinearActiveWord(word, node, nullptr);  // reports why the word cannot be modelled
+      return nullptr;
+    }
+    nodes += phoneStateCount(pron[i]);
+  }
+  if (nodes <= 2 || pron[0] == kSilencePhone || pron[length - 1] == kSilencePhone) {
+    newLinearActiveWord(word, node, nullptr);  // reports why the word cannot be modelled
+    return nullptr;
+  }
+  void* memory = arena.allocate(sizeof(PendingWord));
+  if (memory == nullptr) return nullptr;
+  const int total = kWordEntryPenalty + word->wordClass + kStateEntryPenalty * nodes;
+  const Shares share{total / nodes, total - (total / nodes) * nodes};
+  return new (memory) PendingWord{word, node, static_cast<short>(phoneBasePel(pron[0])),
+                                  static_cast<short>(share.at(0)),
+                                  static_cast<unsigned char>(phoneRightClass(pron[0]))};
+}
+
+LinearActiveWord* ActiveWordsHS::build(PendingWord* pending, ReturnTree* returnTree) {
+  LinearActiveWord* law = findLAW(pending->word->index, pending->node, returnTree);
+  if (law == nullptr) law = newLinearActiveWord(pending->word, pending->node, returnTree);
+  return law;
+}
+
 WordTree* ActiveWordsHS::treeFor(WordTree* tree, ReturnTree* returnTree) {
   // the first return stack that reaches the tree uses the grammar's own states
   bool seen = false;
@@ -399,7 +430,7 @@ ReturnTree* ReturnTreeHS::makeReturnTree(FSGNode* returnNode, ReturnTree* parent
 // ---- histories ------------------------------------------------------------------------------
 
 History::History(HistoryGroup* g, FSGNode* n, ReturnTree* rt, OneShotHeap* arena, int e)
-    : group(g), node(n), returnTree(rt), entry(e), endings(cmpWordEndings, 64, 200, arena) {}
+    : group(g), node(n), returnTree(rt), entry(e), endings(cmpWordEndings, kInitialEndings, kEndingsGrowth, arena) {}
 
 namespace {
 
@@ -558,8 +589,12 @@ void ResultHistory::appendWord(LawReturnAc* list, int word, FSGNode* node, Retur
     WordData* data = words ? words->wordAt(w) : nullptr;
     if (data == nullptr) break;
     LinearActiveWord* law = activeWords->findLAW(w, node, returnTree);
-    if (law == nullptr) law = activeWords->newLinearActiveWord(data, node, returnTree);
-    if (law != nullptr) list->add(LawReturn{law, returnTree, eLawLinearWord});
+    if (law == nullptr && pending) {
+      if (PendingWord* p = activeWords->newPendingWord(data, node)) list->add(LawReturn{p, returnTree, eLawPendingWord});
+    } else {
+      if (law == nullptr) law = activeWords->newLinearActiveWord(data, node, returnTree);
+      if (law != nullptr) list->add(LawReturn{law, returnTree, eLawLinearWord});
+    }
     w = data->nextPron;
   }
 }
@@ -645,7 +680,9 @@ void ResultHistory::getSeedLAWs(LawReturnAc* list, WordDictionary* w, RuleDictio
 AwLink* ResultHistory::startList(WordDictionary* w, RuleDictionary* r, FSGNode* node, ReturnTree* returnTree) {
   if (AwLink* link = activeWords->awLinks.findAwLink(node, returnTree)) return link;
   LawReturnAc list(16, 16);
+  pending = true;
   getSeedLAWs(&list, w, r, node, returnTree);
+  pending = false;
   return activeWords->newAwLink(node, returnTree, list);
 }
 

@@ -51,8 +51,20 @@ struct LinearActiveWord : SLinkBase {
   WordNode* startState(int leftClass) const { return &states[leftClass]; }
 };
 
-// What a grammar position may start.
-enum LawKind { eLawLinearWord = 0, eLawWordTree = 1, eLawOutOfVocabulary = 2 };
+// What a grammar position may start. A start list may name a linear word that is not built yet
+// (eLawPendingWord, target a PendingWord): it is built when a path first enters it, so that the
+// search's memory follows the paths it keeps, not the size of the lists it could start.
+enum LawKind { eLawLinearWord = 0, eLawWordTree = 1, eLawOutOfVocabulary = 2, eLawPendingWord = 3 };
+
+// A linear word of a start list that is built on its first entry: what the entry needs to know
+// beforehand (the class its first phone wants on the left, its start states' pel and penalty).
+struct PendingWord {
+  const WordData* word;
+  FSGNode* node;
+  short basePel;             // pel of start state c is basePel + c
+  short firstPenalty;        // entry penalty of the start states
+  unsigned char firstRightClass;
+};
 
 class ReturnTree;
 
@@ -93,6 +105,10 @@ class ActiveWordsHS : public HS<LinearActiveWord> {
   // modelled (missing, not made of phones, fewer than three states) or the arena fails.
   LinearActiveWord* newLinearActiveWord(const WordData* word, FSGNode* node, ReturnTree* returnTree);
   LinearActiveWord* findLAW(int word, FSGNode* node, ReturnTree* returnTree) const;
+  // A pending word for the start list, or null when the pronunciation cannot be modelled.
+  PendingWord* newPendingWord(const WordData* word, FSGNode* node);
+  // The pending word's linear word under returnTree, built on first use; null when it fails.
+  LinearActiveWord* build(PendingWord* pending, ReturnTree* returnTree);
   // The states of a word tree or out-of-vocabulary element as seen under one return stack: the
   // grammar's own record for the first return stack that reaches it, a copy in the arena for
   // every further one (so that paths with different futures never share a state). Null when the
@@ -170,6 +186,11 @@ class History : public SLinkBase {
   HistoryGroup* group;
   FSGNode* node;
   ReturnTree* returnTree;
+  // Most histories hold one or a few word endings: a small heap to start with keeps the search's
+  // memory with the paths it follows rather than with the number of grammar positions reached.
+  static constexpr int kInitialEndings = 3;
+  static constexpr int kEndingsGrowth = 8;
+
   int entry;                      // entry context: 0 after silence, else left × 13 + right class
   const void* lastEnd = nullptr;  // the word-end state whose endings were pushed last
   HeapPQ<WordEnding> endings;   // best (lowest) score on top
@@ -274,6 +295,8 @@ class ResultHistory {
   // The cached start list of (node, returnTree), built on first use; null when the arena fails.
   AwLink* startList(WordDictionary* words, RuleDictionary* rules, FSGNode* node,
                     ReturnTree* returnTree);
+  // While set, linear words go into start lists as pending words (startList sets it).
+  bool pending = false;
 
   // Deepest nesting of rule references the search follows; deeper (recursive) references are
   // not started.
