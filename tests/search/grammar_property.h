@@ -118,6 +118,23 @@ class MergeProperty {
 
   static constexpr int kWideBeam = 90000;
 
+  // Two grammars of the same language on one utterance of spoken (made with the random stream of
+  // seed): "" when both give the same best words and score, else both results.
+  std::string compareOn(std::uint64_t seed, const std::string& a, const std::string& b, const Sentence& spoken) {
+    std::mt19937_64 rng(seed);
+    std::unique_ptr<Utterance> utt(makeUtterance(rng, spoken));
+    const Outcome x = run(a, "top", utt.get());
+    const Outcome y = run(b, "top", utt.get());
+    if (x.error.size() || y.error.size()) return "grammar not loaded";
+    if (x.found == y.found && (!x.found || (x.score == y.score && x.words == y.words))) return "";
+    return x.describe() + " | " + y.describe();
+  }
+  static int wordIndex(const char* name) {
+    for (int i = 0; i < kWordCount; i++)
+      if (std::string(kWords[i].name) == name) return i;
+    return -1;
+  }
+
  private:
   // ---- grammars ----
   struct Expr {
