@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -247,6 +248,45 @@ std::vector<int> topLevelRules(RuleDictionary& rules) {
     if (rd && rd->root.type != eTerminalNode && !referenced.count(i)) top.push_back(i);
   }
   return top;
+}
+
+// Where a recording longer than one utterance is cut: the spans of speech between pauses, each
+// with a little of the pause on either side. A frame is speech when its power (1/512 ln units) is
+// above the file's floor (its 10th percentile) by at least 6 dB and by 30 % of the way to its
+// peak (95th percentile); pauses shorter than kMinPause frames (0.3 s) stay inside a span, speech
+// shorter than kMinSpeech frames (a click) is passed over. The live channel's endpointer waits
+// for about 1.3 s of silence before it ends an utterance, so commands spoken with short pauses
+// would share one utterance and all but the first be lost; a file is cut at every real pause.
+std::vector<std::pair<int, int>> speechSpans(const Utterance& whole) {
+  constexpr int kMinPause = 17, kMinSpeech = 5, kPad = 8;
+  const int n = whole.frameCount();
+  std::vector<std::pair<int, int>> spans;
+  if (n == 0) return spans;
+  std::vector<int32_t> sorted(static_cast<size_t>(n));
+  for (int i = 0; i < n; i++) sorted[static_cast<size_t>(i)] = whole.frames[i].power;
+  std::sort(sorted.begin(), sorted.end());
+  const int32_t floor = sorted[static_cast<size_t>(n / 10)], peak = sorted[static_cast<size_t>(n * 95 / 100)];
+  const int32_t threshold = floor + std::max<int32_t>(707, (peak - floor) * 3 / 10);
+  int start = -1, last = -1;  // the open span's first and last speech frame
+  auto close = [&]() {
+    if (start >= 0 && last - start + 1 >= kMinSpeech) spans.push_back({start, last + 1});
+    start = -1;
+  };
+  for (int i = 0; i < n; i++) {
+    if (whole.frames[i].power <= threshold) continue;
+    if (start >= 0 && i - last > kMinPause) close();
+    if (start < 0) start = i;
+    last = i;
+  }
+  close();
+  // a little of each pause on both sides, never past the middle of the pause
+  for (size_t k = 0; k < spans.size(); k++) {
+    const int before = k == 0 ? 0 : (spans[k - 1].second + spans[k].first) / 2;
+    const int after = k + 1 == spans.size() ? n : (spans[k].second + spans[k + 1].first) / 2;
+    spans[k].first = std::max(before, spans[k].first - kPad);
+    spans[k].second = std::min(after, spans[k].second + kPad);
+  }
+  return spans;
 }
 
 std::string jsonString(const char* s) {
@@ -536,20 +576,14 @@ int main(int argc, char** argv) {
       if (!recogniseAndReport(wave, whole, 0, whole.frameCount() > 0)) failed = 1;
       continue;
     }
-    // Longer than one utterance: split at pauses by the endpointer, as the live channel hears a
-    // user who speaks several commands, and recognise each utterance.
-    StaticWavChannel splitter;
+    // Longer than one utterance: cut at the pauses, as a user who speaks several commands is
+    // heard utterance by utterance, and recognise each part.
     int k = 0;
-    if (splitter.open(&data) && splitter.listen(1, nullptr)) {
-      user.setChanCepMnDel(&splitter);
-      while (splitter.isUttAvailable() == 1) {
-        Utterance* utt = splitter.takeUtt();
-        if (utt == nullptr) break;
-        // (speech the search did not read, past its frame limit, is heard as the next utterance)
-        if (!recogniseAndReport(wave, *utt, ++k, true)) failed = 1;
-        delete utt;
-      }
-      splitter.close();
+    for (const auto& [from, to] : speechSpans(whole)) {
+      Utterance part(nullptr);
+      for (int i = from; i < to; i++) part.frames.add(whole.frames[i]);
+      part.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+      if (!recogniseAndReport(wave, part, ++k, true)) failed = 1;
     }
     if (k == 0) {
       Utterance silent(nullptr);
