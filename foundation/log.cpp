@@ -33,6 +33,7 @@ void* observerContext = nullptr;
 enum { kUnresolved, kResolving, kResolved, kNowhere };
 int pathState = kUnresolved;
 char logPath[kVlmPathRoom + 64];
+char heldBack[512];  // a message logged while the place was being found (the data-directory search)
 
 // A log that has grown past this is renamed to "<log>.1" (replacing an older one) when a process
 // first writes to it, so the log keeps the last runs without growing without end.
@@ -119,6 +120,26 @@ const char* speechLogPath() {
   return logPath;
 }
 
+namespace {
+
+// Writes a message held back while the log's place was being found, once it is known.
+void writeHeldBack() {
+  if (heldBack[0] == 0 || pathState != kResolved) return;
+  char text[sizeof heldBack];
+  copyString(text, heldBack, static_cast<int>(sizeof text));
+  heldBack[0] = 0;
+  // shown when it was logged: into the log only
+  const LogObserver o = observer;
+  const bool console = consoleProgram;
+  observer = nullptr;
+  consoleProgram = false;
+  logError(text);
+  observer = o;
+  consoleProgram = console;
+}
+
+}  // namespace
+
 int speechLogWrittenByThisProcess() { return speechLogWritten ? 1 : 0; }
 
 LogObserver setLogObserver(LogObserver o, void* context) {
@@ -136,7 +157,18 @@ void startSpeechLogAsNewProcessForTest() {
 }
 
 void logError(const char* text, const char* second) {
+  if (pathState == kResolving) {
+    // the data-directory search reports while the log's place is being found: keep the message
+    // for the log, and show it now
+    if (text != nullptr) {
+      char* end = copyString(heldBack, text, static_cast<int>(sizeof heldBack));
+      if (second != nullptr) copyString(end, second, static_cast<int>(heldBack + sizeof heldBack - end));
+      if (observer != nullptr) observer(text, second, observerContext);
+    }
+    return;
+  }
   const char* path = speechLogPath();
+  writeHeldBack();
   int fd = -1;
   if (path != nullptr) {
     if (!speechLogWritten && !truncateNext) {

@@ -93,6 +93,40 @@ TEST_F(SpeechLogTest, ALongLogIsKeptAsTheOldOneWhenAProcessStarts) {
   EXPECT_EQ(readFile("velmora.log.1").size(), static_cast<size_t>((1 << 20) + 10));
 }
 
+// What the data-directory search reports while the log's place is being found reaches the
+// observer at once and the log with the next message, once.
+TEST_F(SpeechLogTest, MessagesOfTheSearchForTheLogsPlaceAreKept) {
+  const std::string saved = std::getenv("VELMORA_LOG") ? std::getenv("VELMORA_LOG") : "";
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  unsetenv("VELMORA_LOG");
+  setenv("HOME", dir.c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+  setenv("VELMORA_DIR", (dir + "/missing").c_str(), 1);
+  vlm::setMediaRootsForTest((dir + "/nomedia").c_str());
+  vlm::resetVelmoraSearchForTest();
+  vlm::resetSpeechLogLocationForTest();
+  vlm::resetSpeechLogForTest();
+  std::vector<std::string> seen;
+  auto observe = [](const char* text, const char* second, void* context) {
+    static_cast<std::vector<std::string>*>(context)->push_back(std::string(text) + (second ? second : ""));
+  };
+  vlm::LogObserver old = vlm::setLogObserver(observe, &seen);
+  ASSERT_NE(nullptr, vlm::speechLogPath());
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_NE(std::string::npos, seen[0].find("VELMORA_DIR")) << seen[0];
+  vlm::logError("next");
+  EXPECT_EQ(2u, seen.size());  // the held-back message is not shown twice
+  EXPECT_EQ("\n" + seen[0] + "\nnext", readFile(dir + "/state/velmora/velmora.log"));
+  vlm::setLogObserver(old, nullptr);
+  unsetenv("VELMORA_DIR");
+  unsetenv("XDG_STATE_HOME");
+  setenv("HOME", savedHome.c_str(), 1);
+  if (!saved.empty()) setenv("VELMORA_LOG", saved.c_str(), 1);
+  vlm::setMediaRootsForTest(nullptr);
+  vlm::resetVelmoraSearchForTest();
+  vlm::resetSpeechLogLocationForTest();
+}
+
 // The log's place without $VELMORA_LOG: the data directory, else the state directory.
 TEST_F(SpeechLogTest, LogGoesToTheDataDirectoryElseTheStateDirectory) {
   const std::string saved = std::getenv("VELMORA_LOG") ? std::getenv("VELMORA_LOG") : "";

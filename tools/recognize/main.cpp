@@ -105,7 +105,11 @@ struct ShowLog {
     const size_t start = message.find_first_not_of(' ');
     message = start == std::string::npos ? "" : message.substr(start);
     self->last = message;
-    if (self->echo) std::fprintf(stderr, "recognize: %s: %s\n", self->source, message.c_str());
+    if (!self->echo) return;
+    if (self->source)
+      std::fprintf(stderr, "recognize: %s: %s\n", self->source, message.c_str());
+    else
+      std::fprintf(stderr, "recognize: %s\n", message.c_str());
   }
   const char* source;
   bool echo;
@@ -362,6 +366,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // Where the speech log goes is settled first, so that what the data-directory search reports
+  // is shown as the program's own message.
+  {
+    ShowLog show(nullptr);
+    speechLogPath();
+  }
   // Inputs named on the command line must be files (a folder given by mistake is said so).
   {
     std::vector<std::pair<const char*, const char*>> inputs{{"speaker models", usrPath}};
