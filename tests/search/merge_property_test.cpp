@@ -5,6 +5,8 @@
 #include "tests/search/search_test_util.h"
 #include "testpaths.h"
 
+#include <cstring>
+
 namespace searchtest {
 namespace {
 
@@ -61,20 +63,32 @@ TEST(MergeProperty, RuleAfterItselfAndOptionalWordMatchTheirExpandedForms) {
 namespace searchtest {
 namespace {
 
-// The same grammars on synthesised speech, through the recognize program with the starting
-// models: espeak-ng's en-us voice at two speeds and pitches, once as spoken and once through a
-// band-limited, tilted channel the models fit poorly. Each grammar gives the same best words and
-// score as its expanded form.
+// The same grammars on synthesised speech with the starting models: espeak-ng's en-us voice at
+// two speeds and pitches, once as spoken and once through a band-limited, tilted channel the
+// models fit poorly; frames as recognize makes them (the channel front end with the models'
+// stored channel state). Each grammar gives the same best words and score as its expanded form.
+// The long-stay penalty is off here as in the property above: with it, a path's future cost
+// depends on how long it has stayed in its state, which a merge of two paths does not compare.
 TEST(MergeProperty, ExpandedFormsAgreeOnSynthesisedSpeech) {
   const std::string root = vlmtest::sourceDir();
   const std::string usr = root + "/data/newuser.usr", voc = root + "/data/fulldict.voc";
   if (std::system("command -v espeak-ng >/dev/null 2>&1 && command -v sox >/dev/null 2>&1") != 0 ||
       access(usr.c_str(), R_OK) != 0)
     GTEST_SKIP() << "espeak-ng, sox or data/newuser.usr missing";
+  User user;
+  ASSERT_EQ(1, user.readFile(usr.c_str()));
+  if (user.vtln != WavChannel::melFilterBankSecondEFormantBin()) WavChannel::melFilterBankWithVTLN(user.vtln);
+  WordDictionary words(200000);
+  ASSERT_EQ(1, words.readFile(voc.c_str()));
+  RuleDictionary rules(16);
   const std::string rul = scratch("cards.rul");
   std::ofstream(rul) << "RULE r { four queen two } ;\nRULE q { four queen two } ;\n"
                         "RULE self ( &r &r of clubs ) ;\nRULE copy ( &r &q of clubs ) ;\n"
                         "RULE opt ( four [ of ] clubs ) ;\nRULE spelt ( four { ( of clubs ) clubs } ) ;\n";
+  ASSERT_EQ(1, rules.readFile(rul.c_str(), &words));
+  ASSERT_EQ(0, rules.readErrorCount());
+  const int oldStay = longStayPenalty;
+  longStayPenalty = 0;
   struct Pair {
     const char *grammar, *expanded;
     std::vector<const char*> texts;
@@ -82,35 +96,40 @@ TEST(MergeProperty, ExpandedFormsAgreeOnSynthesisedSpeech) {
                {"opt", "spelt", {"four of clubs", "four clubs"}}};
   const char* voices[] = {"-s 130 -p 30", "-s 180 -p 70"};
   const char* channels[] = {"", "highpass 500 lowpass 2500 treble +6"};
-  for (const Pair& p : pairs) {
-    std::string waves;
-    int n = 0;
+  int found = 0, n = 0;
+  for (const Pair& p : pairs)
     for (const char* text : p.texts)
       for (const char* voice : voices)
         for (const char* channel : channels) {
-          const std::string raw = scratch("s" + std::to_string(n) + ".raw.wav");
-          const std::string wave = scratch(std::string(p.grammar) + std::to_string(n++) + ".wav");
-          ASSERT_EQ(0, std::system(("espeak-ng -v en-us " + std::string(voice) + " -w " + raw + " '" + text + "'").c_str()));
-          ASSERT_EQ(0, std::system(("sox -q " + raw + " -r 11025 -c 1 -b 16 " + wave + " " + channel).c_str()));
-          waves += " " + wave;
+          const std::string wave = scratch("s" + std::to_string(n++) + ".wav"), raw = wave + ".raw";
+          ASSERT_EQ(0, std::system(("espeak-ng -v en-us " + std::string(voice) + " -w " + wave + " '" + text + "'").c_str()));
+          ASSERT_EQ(0, std::system(("sox -q -D " + wave + " -r 11025 -c 1 -b 16 -e signed -t raw " + raw + " " + channel).c_str()));
+          const std::string bytes = readText(raw);
+          std::vector<int16_t> samples(bytes.size() / 2);
+          std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+          WaveData data{samples.data(), static_cast<int32_t>(samples.size())};
+          StaticWavChannel channelOfFile;
+          ASSERT_EQ(1, channelOfFile.open(&data));
+          user.setChanCepMnDel(&channelOfFile);
+          Utterance utt(nullptr);
+          Frame frame;
+          while (channelOfFile.nextFrame(&frame) >= 0) utt.frames.add(frame);
+          utt.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+          std::string best[2];
+          for (int g = 0; g < 2; g++) {
+            int id = rules.getRuleData(g == 0 ? p.grammar : p.expanded)->index;
+            Recognizer recognizer(&user, &words, &rules);
+            if (recognizer.recognize(&utt, &id, 1) > 0) {
+              char buffer[256];
+              toAscii(*utt.result->at(0), &words, buffer, sizeof buffer);
+              best[g] = std::string(buffer) + " " + std::to_string(utt.result->at(0)->score);
+            }
+          }
+          EXPECT_EQ(best[0], best[1]) << p.grammar << " / " << p.expanded << ": " << text << " " << voice << " " << channel;
+          if (!best[0].empty()) found++;
         }
-    auto results = [&](const char* rule) {
-      const std::string out = scratch("cards.json");
-      std::system((vlmtest::binDir() + "/recognize --usr " + usr + " --voc " + voc + " --rul " + rul + " --rule " +
-                   rule + " --json" + waves + " >" + out + " 2>/dev/null").c_str());
-      std::vector<std::string> best;  // each file's first result (words and score), or its reason
-      std::istringstream lines(readText(out));
-      for (std::string line; std::getline(lines, line);) {
-        const size_t at = line.find("\"nbest\":[");
-        const size_t words = line.find("\"rules\"", at);
-        best.push_back(at == std::string::npos ? line : line.substr(at, words - at));
-      }
-      return best;
-    };
-    const std::vector<std::string> a = results(p.grammar), b = results(p.expanded);
-    ASSERT_EQ(static_cast<size_t>(n), a.size());
-    EXPECT_EQ(a, b) << p.grammar << " / " << p.expanded;
-  }
+  longStayPenalty = oldStay;
+  EXPECT_GT(found, n / 2);  // the comparison is about results, not about finding nothing twice
 }
 
 }  // namespace
