@@ -34,8 +34,23 @@ int loopBeam = 20;
 int loopExitBeam = 15;
 int loopTransitionPenalty = 10;
 int longStayPenalty = 9;
-long maxMemoryAlloced = 3145728;
+long maxMemoryAlloced = kDefaultMaxMemoryAlloced;
 long maxTickCount = 0;
+
+const char* recognizeEndText(int end) {
+  switch (end) {
+    case eEndResults: return "recognised";
+    case eEndNoStart: return "the grammar starts no word (its rules are empty or no word of them has a usable pronunciation)";
+    case eEndNoSpeech: return "no speech";
+    case eEndNoMatch: return "nothing in the grammar matched";
+    case eEndTooLong: return "utterance too long";
+    case eEndTime: return "search took too long";
+    case eEndMemory: return "search ran out of memory";
+    case eEndChannel: return "audio channel error";
+    case eEndNoModels: return "no speaker models";
+    default: return "unknown";
+  }
+}
 
 int setPruneThresh(int value) {
   const int old = pruneThresh;
@@ -60,6 +75,10 @@ long setMaxTickCount(long milliseconds) {
 
 namespace {
 
+// The cost of entering a word, added where the path enters it (the back-trace counts it in the
+// path's score from there on).
+constexpr int kWordPenalty = ResultHypoPQ::kWordPenalty;
+
 struct SuccessorPair {
   WordNode* successor;
   WordNode* predecessor;
@@ -81,7 +100,6 @@ struct Search {
   AC<SuccessorPair> pairs{1024, 1024};
   OC<WordNode> wordEnds{250, 250};
   OC<WordNode> sortedEnds{250, 250};
-  std::vector<History*> targets;  // processRun: the target history of each start-list entry
   WordEndSorter endSorter;
   OC<OutOfVocabularyElement> oovCur{16, 16}, oovNext{16, 16};
 
@@ -249,16 +267,28 @@ struct Search {
     wordEnds.removeAll();
   }
 
-  // e's score as if its path had come from history h of its group.
-  static int entryScore(const WordNode* e, const History* h, int G, const History* Gh, int d) {
-    if (e->history == h) return e->score;
-    if (e->history == Gh) return e->score + d;
-    return e->score + d - (e->history->topScore() - G);
-  }
-
   void scoreActiveStates();
   void wordEndsOfPreviousFrame();
   void processRun(int from, int to);
+  // 1 when a start state entered with candidate cannot outlive the frame about to be scored: its
+  // score after the frame is at least candidate + the frame's cost of its pel, and the frame's
+  // prune threshold is at most the previous best + the frame's cost of the previous best pel +
+  // pruneThresh. Such a start would be dropped unused; skipping it saves its history.
+  // The lowest score a skipped start would have reached still counts for the frame's best (it
+  // matters only when no state outlives the frame).
+  bool dead(int candidate, int pel) {
+    const int score = candidate + pelScore(pel);
+    if (score < deadLine) return false;
+    if (score < deadBest) {
+      deadBest = score;
+      deadBestPel = pel;
+    }
+    return true;
+  }
+  int deadLine = 0;
+  int deadBest = kNoScore;
+  int deadBestPel = 0;
+  void enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* link, HistoryHS* previous);
   void phoneLoop();
   void initialSilenceStep(AwLink* root);
   void compaction();
@@ -282,110 +312,133 @@ void Search::wordEndsOfPreviousFrame() {
   }
 }
 
+// Hands the word ends of one run on to what can start after them. Every end goes on from its own
+// history only: the word's states belong to one grammar position under one return stack, so the
+// path an end carries is exactly the one its history's best word ending started. A state of a
+// word tree can carry the ends of several words or of one word with several continuation rules;
+// each continuation is followed with the word ends that lead into it.
 void Search::processRun(int from, int to) {
-  WordNode* first = sortedEnds[from];
-  HistoryGroup* group = first->history->group;
-  const int G = group->best == kNoScore ? group->updateBest() : group->best;
-  const History* Gh = group->bestHistory;
-  FSGNode* W = first->terminals->node;
   HistoryHS* previous = histories.lastFrame();
-
-  for (int hi = group->histories.count() - 1; hi >= 0; hi--) {
-    History* h = group->histories[hi];
-    ReturnTree* R = h->returnTree;
-    FSGNode* N = h->node ? h->node->next : nullptr;
-    if (W && h->node && h->node->type == eWordTreeNode) {
-      // the word came out of a tree with a continuation rule: return after the tree
-      R = histories.returnTrees.makeReturnTree(N, R, histories.arena);
-      if (R == nullptr) continue;
-      N = W;
-    }
-    // a history no path ended in (created for a start that did not happen) carries nothing
-    if (N == nullptr || h->topScore() == kNoScore) continue;
-    const int d = h->topScore() - G;
-    AwLink* link = seeder.startList(words, rules, N, R);
-    if (link == nullptr || link->count == 0) continue;
-    int lastWord = -1;
-    History* lastTarget = nullptr;
-    LawReturn* entries = link->entries();
-    // The history an entry's start goes into depends on the entry and h only, not on the word end:
-    // it is looked up (or made) once per entry for all ends of the run.
-    targets.assign(link->count, nullptr);
-    auto target = [&](int si, FSGNode* node, ReturnTree* returnTree) {
-      if (targets[si] == nullptr) {
-        int created;
-        targets[si] = histories.getHistory(previous, node, returnTree, frameIndex, &created);
+  const History* lastHistory = nullptr;
+  const FSGNode* lastContinuation = nullptr;
+  AwLink* link = nullptr;
+  for (int k = from; k < to; k++) {
+    WordNode* e = sortedEnds[k];
+    History* h = e->history;
+    const bool fromTree = h->node && h->node->type == eWordTreeNode;
+    for (NodeTerminal* lead = e->terminals; lead; lead = lead->next) {
+      // one pass per continuation: lead is the first terminal with it
+      if (fromTree) {
+        bool seen = false;
+        for (NodeTerminal* t = e->terminals; t != lead && !seen; t = t->next) seen = t->node == lead->node;
+        if (seen) continue;
       }
-      return targets[si];
-    };
-    for (int k = from; k < to; k++) {
-      WordNode* e = sortedEnds[k];
-      const bool silent = e->pel == 0;
-      const int entry = entryScore(e, h, G, Gh, d);
-      if (e->terminals->word != lastWord) {
-        lastWord = e->terminals->word;
-        lastTarget = nullptr;
-      }
-      auto pushEndings = [&](History* H) {
-        if (H == nullptr || H == lastTarget) return;
-        lastTarget = H;
-        for (NodeTerminal* t = e->terminals; t; t = t->next)
-          if (WordEnding* we = histories.newWordEnding(t->word, entry + t->penalty, h)) H->endings.push(we);
-      };
-      const int exitPenalty = e->terminals->penalty;
-      for (int si = link->count - 1; si >= 0; si--) {
-        const LawReturn& s = entries[si];
-        switch (s.kind) {
-          case eLawLinearWord: {
-            auto* law = static_cast<LinearActiveWord*>(s.target);
-            if (!silent && e->contextClass != law->terminal.firstRightClass) break;
-            History* H = target(si, law->terminal.node, s.returnTree);
-            if (H == nullptr) break;
-            pushEndings(H);
-            WordNode* st = law->startState(silent ? 0 : e->terminals->lastLeftClass);
-            enterStart(st, entry + exitPenalty + st->penalty, H, (*startCurList));
-            break;
-          }
-          case eLawWordTree: {
-            auto* tree = static_cast<WordTree*>(s.target);
-            const int b = silent ? -1 : e->terminals->lastLeftClass * kContextClassCount + e->contextClass;
-            bool any = false;
-            if (silent) {
-              for (int k = 0; k < kContextClassCount && !any; k++) any = tree->bucket(k).count > 0;
-            } else {
-              any = b >= 0 && b < kWordTreeBuckets && tree->bucket(b).count > 0;
-            }
-            if (!any) break;
-            History* H = target(si, tree->owner(), s.returnTree);
-            if (H == nullptr) break;
-            auto enterBucket = [&](int b) {
-              const WordTreeStartNodes& bucket = tree->bucket(b);
-              for (int n = 0; n < bucket.count; n++) {
-                WordNode* st = &bucket.states[n];
-                enterStart(st, entry + exitPenalty + st->penalty, H, (*startCurList));
-              }
-            };
-            pushEndings(H);
-            if (silent) {
-              for (int k = 0; k < kContextClassCount; k++) enterBucket(k);
-            } else {
-              enterBucket(b);
-            }
-            break;
-          }
-          case eLawOutOfVocabulary: {
-            auto* el = static_cast<OutOfVocabularyElement*>(s.target);
-            History* H = target(si, el->node, s.returnTree);
-            if (H == nullptr) break;
-            pushEndings(H);
-            enterOov(el, entry + loopTransitionPenalty + exitPenalty, H, loopBest);
-            break;
-          }
-          default:
-            VLM_ASSERT(1 == 0, "1 == 0");
-            break;
+      FSGNode* W = fromTree ? lead->node : nullptr;
+      if (h != lastHistory || W != lastContinuation || k == from) {
+        lastHistory = h;
+        lastContinuation = W;
+        link = nullptr;
+        ReturnTree* R = h->returnTree;
+        FSGNode* N = h->node ? h->node->next : nullptr;
+        if (W) {
+          // the word came out of a tree with a continuation rule: return after the tree
+          R = histories.returnTrees.makeReturnTree(N, R, histories.arena);
+          N = R ? W : nullptr;
         }
+        if (N != nullptr) link = seeder.startList(words, rules, N, R);
       }
+      if (link != nullptr && link->count > 0) enterAfter(e, lead, fromTree, link, previous);
+      if (!fromTree) break;
+    }
+  }
+}
+
+// Offers the path of word end e (its terminals of lead's continuation) to every entry of link.
+void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* link, HistoryHS* previous) {
+  History* h = e->history;
+  const bool silent = e->pel == 0;
+  const int entry = e->score;
+  int exitPenalty = kNoScore;
+  for (NodeTerminal* t = lead; t; t = t->next)
+    if ((!fromTree || t->node == lead->node) && t->penalty < exitPenalty) exitPenalty = t->penalty;
+  const int leftClass = silent ? 0 : e->terminals->lastLeftClass;
+  // Pushes the word endings into H once, and tells whether H was reached.
+  auto reach = [&](FSGNode* node, ReturnTree* returnTree, int context) -> History* {
+    int created;
+    History* H = histories.getHistory(previous, node, returnTree, context, frameIndex, &created);
+    if (H == nullptr || H->lastEnd == lead) return H;
+    H->lastEnd = lead;
+    for (NodeTerminal* t = lead; t; t = t->next)
+      if (!fromTree || t->node == lead->node)
+        if (WordEnding* we = histories.newWordEnding(t->word, entry + t->penalty, h)) H->endings.push(we);
+    return H;
+  };
+  LawReturn* entries = link->entries();
+  for (int si = link->count - 1; si >= 0; si--) {
+    const LawReturn& s = entries[si];
+    switch (s.kind) {
+      case eLawLinearWord: {
+        auto* law = static_cast<LinearActiveWord*>(s.target);
+        if (!silent && e->contextClass != law->terminal.firstRightClass) break;
+        WordNode* st = law->startState(leftClass);
+        const int candidate = entry + exitPenalty + kWordPenalty + st->penalty;
+        if (dead(candidate, st->pel)) break;
+        History* H = reach(law->terminal.node, s.returnTree, leftClass * kContextClassCount + (silent ? 0 : e->contextClass));
+        if (H == nullptr) break;
+        enterStart(st, candidate, H, (*startCurList));
+        break;
+      }
+      case eLawPendingWord: {
+        auto* p = static_cast<PendingWord*>(s.target);
+        if (!silent && e->contextClass != p->firstRightClass) break;
+        const int candidate = entry + exitPenalty + kWordPenalty + p->firstPenalty;
+        if (dead(candidate, p->basePel + leftClass)) break;
+        LinearActiveWord* law = activeWords.build(p, s.returnTree);
+        if (law == nullptr) break;
+        History* H = reach(p->node, s.returnTree, leftClass * kContextClassCount + (silent ? 0 : e->contextClass));
+        if (H == nullptr) break;
+        enterStart(law->startState(leftClass), candidate, H, (*startCurList));
+        break;
+      }
+      case eLawWordTree: {
+        auto* tree = static_cast<WordTree*>(s.target);
+        const int b = silent ? -1 : leftClass * kContextClassCount + e->contextClass;
+        bool any = false;
+        if (silent) {
+          for (int c = 0; c < kContextClassCount && !any; c++) any = tree->bucket(c).count > 0;
+        } else {
+          any = b >= 0 && b < kWordTreeBuckets && tree->bucket(b).count > 0;
+        }
+        if (!any) break;
+        History* H = nullptr;  // made when the first start state is entered
+        auto enterBucket = [&](int bucketIndex) {
+          const WordTreeStartNodes& bucket = tree->bucket(bucketIndex);
+          for (int n = 0; n < bucket.count; n++) {
+            WordNode* st = &bucket.states[n];
+            const int candidate = entry + exitPenalty + kWordPenalty + st->penalty;
+            if (dead(candidate, st->pel)) continue;
+            if (H == nullptr) H = reach(tree->owner(), s.returnTree, silent ? 0 : b);
+            if (H == nullptr) return;
+            enterStart(st, candidate, H, (*startCurList));
+          }
+        };
+        if (silent) {
+          for (int c = 0; c < kContextClassCount; c++) enterBucket(c);
+        } else {
+          enterBucket(b);
+        }
+        break;
+      }
+      case eLawOutOfVocabulary: {
+        auto* el = static_cast<OutOfVocabularyElement*>(s.target);
+        History* H = reach(el->node, s.returnTree, 0);
+        if (H == nullptr) break;
+        enterOov(el, entry + loopTransitionPenalty + exitPenalty + kWordPenalty, H, loopBest);
+        break;
+      }
+      default:
+        VLM_ASSERT(1 == 0, "1 == 0");
+        break;
     }
   }
 }
@@ -454,7 +507,7 @@ void Search::initialSilenceStep(AwLink* root) {
       default: VLM_ASSERT(1 == 0, "1 == 0"); continue;
     }
     int created;
-    History* H = histories.getHistory(set, node, s.returnTree, frameIndex, &created);
+    History* H = histories.getHistory(set, node, s.returnTree, 0, frameIndex, &created);
     if (H == nullptr) continue;
     // The silence ending goes into the history once per frame, also when a word ending of this
     // frame created the history first: otherwise a path from the initial silence would be traced
@@ -466,7 +519,7 @@ void Search::initialSilenceStep(AwLink* root) {
     switch (s.kind) {
       case eLawLinearWord: {
         WordNode* st = static_cast<LinearActiveWord*>(s.target)->startState(0);
-        const int candidate = initialSilence + st->penalty;
+        const int candidate = initialSilence + kWordPenalty + st->penalty;
         if (candidate < pruneThreshold) enterStart(st, candidate, H, (*startNextList));
         break;
       }
@@ -476,14 +529,14 @@ void Search::initialSilenceStep(AwLink* root) {
           const WordTreeStartNodes& bucket = tree->bucket(b);
           for (int n = 0; n < bucket.count; n++) {
             WordNode* st = &bucket.states[n];
-            const int candidate = initialSilence + st->penalty;
+            const int candidate = initialSilence + kWordPenalty + st->penalty;
             if (candidate < pruneThreshold) enterStart(st, candidate, H, (*startNextList));
           }
         }
         break;
       }
       case eLawOutOfVocabulary: {
-        const int candidate = initialSilence + loopTransitionPenalty;
+        const int candidate = initialSilence + loopTransitionPenalty + kWordPenalty;
         if (candidate < pruneThreshold)
           enterOov(static_cast<OutOfVocabularyElement*>(s.target), candidate, H, loopBest);
         break;
@@ -501,6 +554,10 @@ void Search::initialSilenceStep(AwLink* root) {
 void Search::scoreActiveStates() {
   const int wordEnd = wordEndThreshold, prune = pruneThreshold;
   int frameBest = best, frameBestPel = bestPel;
+  if (deadBest < frameBest) {
+    frameBest = deadBest;
+    frameBestPel = deadBestPel;
+  }
   WordNode* const* inner = innerCurList->begin();
   WordNode* const* starts = startCurList->begin();
   fillPelCache(inner, innerCurList->count());
@@ -592,6 +649,7 @@ std::size_t Recognizer::arenaBytes() { return search ? search->arenaBytes() : 0;
 int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
   abortCode = eRecognizeOk;
   framesSearched = 0;
+  endReason = eEndNoSpeech;
   if (utt == nullptr) return 0;
   installResultHooks();
   if (utt->result == nullptr)
@@ -604,6 +662,7 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
   if (user) User::usr = user;
   if (User::usr == nullptr) {
     logError("recognize: no speaker models");
+    endReason = eEndNoModels;
     return 0;
   }
   if (search == nullptr) search = new Search;
@@ -626,9 +685,13 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
     }
     S.seeder.getSeedLAWs(&rootList, wordDictionary, ruleDictionary, &rd->root, nullptr);
   }
+  endReason = eEndNoStart;
   if (rootList.count() == 0) return 0;
   AwLink* root = S.activeWords.newAwLink(nullptr, nullptr, rootList);
-  if (root == nullptr) return 0;
+  if (root == nullptr) {
+    endReason = eEndMemory;
+    return 0;
+  }
 
   S.frameIndex = 0;
   S.prevBest = 0;
@@ -674,17 +737,20 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
       if (S.frameIndex >= utt->frameCount()) continue;  // nothing added after all
     }
 
+    // the frame to score; its cache serves the word ends' test of which starts can live
+    const Frame* frame = &utt->frames[S.frameIndex];
+    S.newFrameCache(frame);
+    S.deadLine = S.prevBest + S.pelScore(S.prevBestPel < 0 ? 0 : S.prevBestPel) + pruneThresh;
+    S.deadBest = kNoScore;
+
     // word ends of the previous frame
     if (S.wordEnds.count() > 0) S.wordEndsOfPreviousFrame();
 
-    // the frame to score
-    const Frame* frame = &utt->frames[S.frameIndex];
     S.frameIndex++;
     if (S.histories.makeRoom(1) < 0) {
       code = eTooMuchMemory;
       break;
     }
-    S.newFrameCache(frame);
     S.phoneLoop();
 
     // thresholds
@@ -732,6 +798,13 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
   // end of the loop
   S.deactivateAll();
   abortCode = code;
+  switch (code) {
+    case eUttTooLong: endReason = eEndTooLong; break;
+    case eTimeTooLong: endReason = eEndTime; break;
+    case eTooMuchMemory: endReason = eEndMemory; break;
+    case eChannelError: endReason = eEndChannel; break;
+    default: endReason = S.frameIndex == 0 ? eEndNoSpeech : eEndNoMatch; break;
+  }
   if (code != eRecognizeOk) {
     char message[128];
     logError("channel warning: ", abortMessage(code, message, sizeof message));
@@ -753,29 +826,24 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
   S.sortWordEnds(true);
   if (S.sortedEnds.count() == 0) return 0;
   HeapPQ<WordEnding> finals(cmpWordEndings, 256, 256);
-  int i = 0;
-  while (i < S.sortedEnds.count()) {
-    HistoryGroup* group = S.sortedEnds[i]->history->group;
-    int j = i + 1;
-    while (j < S.sortedEnds.count() && S.sortedEnds[j]->history->group == group) j++;
-    const int G = group->best == kNoScore ? group->updateBest() : group->best;
-    const History* Gh = group->bestHistory;
-    for (int hi = group->histories.count() - 1; hi >= 0; hi--) {
-      History* h = group->histories[hi];
-      if (h->topScore() == kNoScore || !h->isAtTerminalSilence()) continue;
-      const bool fromTree = h->node && h->node->type == eWordTreeNode;
-      const int d = h->topScore() - G;
-      for (int k = i; k < j; k++) {
-        WordNode* e = S.sortedEnds[k];
-        const int entry = Search::entryScore(e, h, G, Gh, d);
-        for (NodeTerminal* t = e->terminals; t; t = t->next) {
-          // a tree word with a continuation rule has not reached the end of the grammar
-          if (fromTree && t->node) continue;
-          if (WordEnding* we = S.histories.newWordEnding(t->word, entry + t->penalty, h)) finals.push(we);
-        }
+  for (int i = 0; i < S.sortedEnds.count(); i++) {
+    WordNode* e = S.sortedEnds[i];
+    History* h = e->history;
+    if (h->topScore() == kNoScore) continue;
+    const bool fromTree = h->node && h->node->type == eWordTreeNode;
+    const int ends = h->isAtTerminalSilence(ruleDictionary);
+    for (NodeTerminal* t = e->terminals; t; t = t->next) {
+      // a tree word with a continuation rule ends the grammar only when the rule can be passed
+      // without a word
+      if (fromTree && t->node) {
+        if (!ends) continue;
+        ReturnTree* after = S.histories.returnTrees.makeReturnTree(h->node->next, h->returnTree, S.histories.arena);
+        if (after == nullptr || !canEndAfter(t->node, after, ruleDictionary)) continue;
+      } else if (!ends) {
+        continue;
       }
+      if (WordEnding* we = S.histories.newWordEnding(t->word, e->score + t->penalty, h)) finals.push(we);
     }
-    i = j;
   }
 
   ResultHypoPQ* hypos = S.histories.hypos;
@@ -795,6 +863,7 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
       continue;
     }
     FSGNodeTypeItemAC* added = ResultHypo::addResult(x, result, ruleDictionary);
+    if (added && endReason == eEndNoMatch) endReason = eEndResults;
     if (added && result->count() >= RecogResult::kMaxResults) return RecogResult::kMaxResults;
     if (++completed >= 100) break;
     if (result->count() > 0 && x->score > result->at(0)->score + pruneThresh) break;

@@ -26,8 +26,13 @@ extern int loopBeam;               // 20: phone-loop beam
 extern int loopExitBeam;           // 15: phone-loop exit beam
 extern int loopTransitionPenalty;  // 10: phone-loop transition, entering the out-of-vocabulary element
 extern int longStayPenalty;        // 9: per frame in one state after its first three
-extern long maxMemoryAlloced;      // 3145728: bytes the two search arenas may hold together
+extern long maxMemoryAlloced;      // kDefaultMaxMemoryAlloced: bytes the two search arenas may hold together
 extern long maxTickCount;          // 0 (off): milliseconds a search may run before it is aborted
+
+// The default memory limit of a search: 64 MiB, room for a grammar of 2000 full names written as
+// word sequences (the handheld's 3 MiB were its whole budget; this platform has far more). The
+// search's memory grows with the paths it keeps active, not with the grammar's size.
+constexpr long kDefaultMaxMemoryAlloced = 64L << 20;
 
 // Each setter returns the value it replaced.
 int setPruneThresh(int value);
@@ -43,6 +48,22 @@ enum RecognizeAbort {
   eTooMuchMemory = 3,    // "Too much memory <maxMemoryAlloced>, aborting"
   eChannelError = 4,     // "Overflow or primitive channel error, aborting"
 };
+
+// How the last search ended, for callers that tell the user why nothing (or only part) was
+// recognised. recognizeEndText gives the text of each.
+enum RecognizeEnd {
+  eEndResults = 0,      // results found
+  eEndNoStart = 1,      // "the grammar starts no word" (no active rule, or no word of them can be
+                        // modelled: a word without a usable pronunciation)
+  eEndNoSpeech = 2,     // "no speech" (the utterance has no frames)
+  eEndNoMatch = 3,      // "nothing in the grammar matched" (no path ended in silence)
+  eEndTooLong = 4,      // "utterance too long" (results from the first maxFramesInUtt frames)
+  eEndTime = 5,         // "search took too long" (maxTickCount)
+  eEndMemory = 6,       // "search ran out of memory" (maxMemoryAlloced)
+  eEndChannel = 7,      // "audio channel error"
+  eEndNoModels = 8,     // "no speaker models"
+};
+const char* recognizeEndText(int end);
 
 class Recognizer {
  public:
@@ -61,6 +82,9 @@ class Recognizer {
 
   // The code the last search ended with (RecognizeAbort).
   int lastAbortCode() const { return abortCode; }
+  // How the last search ended (RecognizeEnd): eEndResults, or why there are no results, or
+  // eEndTooLong when the results cover only the first maxFramesInUtt frames.
+  int lastEnd() const { return endReason; }
   // Frames scored by the last search.
   int lastFrameCount() const { return framesSearched; }
 
@@ -78,6 +102,7 @@ class Recognizer {
 
  private:
   int abortCode = 0;
+  int endReason = 0;
   int framesSearched = 0;
 };
 

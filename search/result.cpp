@@ -130,7 +130,9 @@ void ResultHypoPQ::propagate(ResultHypo* h) {
   const int best = s->sorted[0]->score;
   for (int i = 0; i < s->sortedCount; i++) {
     WordEnding* w = s->sorted[i];
-    const int cost = h->score + kWordPenalty + rulePenalties(w, h->we) + (w->score - best);
+    // The word's own entry cost (kWordPenalty) is already in h's score: the search adds it where
+    // the word is entered, so that paths are compared with it.
+    const int cost = h->score + rulePenalties(w, h->we) + (w->score - best);
     pushNew(h, cost, w);
   }
 }

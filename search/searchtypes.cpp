@@ -26,10 +26,12 @@ unsigned nodeHash(const void* node) {
 int lawCmp(const SLinkBase* a, const SLinkBase* b) {
   auto* x = static_cast<const LinearActiveWord*>(a);
   auto* y = static_cast<const LinearActiveWord*>(b);
-  return !(x->terminal.word == y->terminal.word && x->terminal.node == y->terminal.node);
+  return !(x->terminal.word == y->terminal.word && x->terminal.node == y->terminal.node &&
+           x->returnTree == y->returnTree);
 }
 unsigned lawHash(const SLinkBase* a) {
-  return static_cast<unsigned>(static_cast<const LinearActiveWord*>(a)->terminal.word);
+  auto* x = static_cast<const LinearActiveWord*>(a);
+  return static_cast<unsigned>(x->terminal.word) ^ (nodeHash(x->returnTree) * 31u);
 }
 
 int awLinkCmp(const SLinkBase* a, const SLinkBase* b) {
@@ -54,7 +56,7 @@ int historyCmp(const SLinkBase* a, const SLinkBase* b) {
   auto* y = static_cast<const History*>(b);
   if (x->node != y->node) return 1;
   if (x->returnTree == kAnyReturnTree || y->returnTree == kAnyReturnTree) return 0;
-  return x->returnTree != y->returnTree;
+  return x->returnTree != y->returnTree || x->entry != y->entry;
 }
 unsigned historyHash(const SLinkBase* a) { return nodeHash(static_cast<const History*>(a)->node); }
 
@@ -180,14 +182,88 @@ AwLink* AwLinkHS::findAwLink(FSGNode* node, ReturnTree* returnTree) const {
 
 ActiveWordsHS::ActiveWordsHS() : HS<LinearActiveWord>(8192, 8192, lawCmp, lawHash), arena(65536) {}
 
-LinearActiveWord* ActiveWordsHS::findLAW(int word, FSGNode* node) const {
+LinearActiveWord* ActiveWordsHS::findLAW(int word, FSGNode* node, ReturnTree* returnTree) const {
   LinearActiveWord key;
   key.terminal.word = word;
   key.terminal.node = node;
+  key.returnTree = returnTree;
   return find(&key);
 }
 
-LinearActiveWord* ActiveWordsHS::newLinearActiveWord(const WordData* word, FSGNode* node) {
+PendingWord* ActiveWordsHS::newPendingWord(const WordData* word, FSGNode* node) {
+  if (word == nullptr || word->pron == nullptr || word->pron[0] == 0) return nullptr;
+  const char* pron = word->pron;
+  const int length = static_cast<int>(std::strlen(pron));
+  int nodes = length == 1 ? 1 : 0;
+  for (int i = 0; i < length; i++) {
+    if (!isPhone(pron[i])) {
+      newLinearActiveWord(word, node, nullptr);  // reports why the word cannot be modelled
+      return nullptr;
+    }
+    nodes += phoneStateCount(pron[i]);
+  }
+  if (nodes <= 2 || pron[0] == kSilencePhone || pron[length - 1] == kSilencePhone) {
+    newLinearActiveWord(word, node, nullptr);  // reports why the word cannot be modelled
+    return nullptr;
+  }
+  void* memory = arena.allocate(sizeof(PendingWord));
+  if (memory == nullptr) return nullptr;
+  const int total = kWordEntryPenalty + word->wordClass + kStateEntryPenalty * nodes;
+  const Shares share{total / nodes, total - (total / nodes) * nodes};
+  return new (memory) PendingWord{word, node, static_cast<short>(phoneBasePel(pron[0])),
+                                  static_cast<short>(share.at(0)),
+                                  static_cast<unsigned char>(phoneRightClass(pron[0]))};
+}
+
+LinearActiveWord* ActiveWordsHS::build(PendingWord* pending, ReturnTree* returnTree) {
+  LinearActiveWord* law = findLAW(pending->word->index, pending->node, returnTree);
+  if (law == nullptr) law = newLinearActiveWord(pending->word, pending->node, returnTree);
+  return law;
+}
+
+WordTree* ActiveWordsHS::treeFor(WordTree* tree, ReturnTree* returnTree) {
+  // the first return stack that reaches the tree uses the grammar's own states
+  bool seen = false;
+  for (const Copy& c : copies) {
+    if (c.original != tree) continue;
+    if (c.returnTree == returnTree) return static_cast<WordTree*>(c.copy);
+    seen = true;
+  }
+  WordTree* result = tree;
+  if (seen) {
+    void* memory = arena.allocate(sizeof(WordTree));
+    if (memory == nullptr) return nullptr;
+    // the copy's own arena stays empty (its states live in this arena), so it needs no destructor
+    result = new (memory) WordTree(tree->owner());
+    if (!result->copyStatesFrom(*tree, arena)) return nullptr;
+  }
+  copies.add(Copy{tree, returnTree, result});
+  return result;
+}
+
+OutOfVocabularyElement* ActiveWordsHS::oovFor(OutOfVocabularyElement* element, ReturnTree* returnTree) {
+  bool seen = false;
+  for (const Copy& c : copies) {
+    if (c.original != element) continue;
+    if (c.returnTree == returnTree) return static_cast<OutOfVocabularyElement*>(c.copy);
+    seen = true;
+  }
+  OutOfVocabularyElement* result = element;
+  if (seen) {
+    void* memory = arena.allocate(sizeof(OutOfVocabularyElement));
+    if (memory == nullptr) return nullptr;
+    result = new (memory) OutOfVocabularyElement(*element);
+    result->state.active = 0;
+    result->state.history = nullptr;
+    // the copy's word end names the same word at the same node
+    result->state.terminals = &result->terminal;
+    result->terminal.next = nullptr;
+  }
+  copies.add(Copy{element, returnTree, result});
+  return result;
+}
+
+LinearActiveWord* ActiveWordsHS::newLinearActiveWord(const WordData* word, FSGNode* node, ReturnTree* returnTree) {
   if (word == nullptr || word->pron == nullptr || word->pron[0] == 0) return nullptr;
   const char* pron = word->pron;
   const int length = static_cast<int>(std::strlen(pron));
@@ -230,6 +306,7 @@ LinearActiveWord* ActiveWordsHS::newLinearActiveWord(const WordData* word, FSGNo
   law->states = reinterpret_cast<WordNode*>(static_cast<char*>(memory) + sizeof(LinearActiveWord));
   law->stateCount = stateCount;
   std::memset(static_cast<void*>(law->states), 0, sizeof(WordNode) * static_cast<std::size_t>(stateCount));
+  law->returnTree = returnTree;
   law->terminal = NodeTerminal{nullptr, word->index, node, 0,
                                static_cast<unsigned char>(phoneRightClass(first)),
                                static_cast<unsigned char>(phoneLeftClass(last))};
@@ -322,6 +399,7 @@ AwLink* ActiveWordsHS::newAwLink(FSGNode* node, ReturnTree* returnTree, const La
 void ActiveWordsHS::empty() {
   removeAll();
   awLinks.removeAll();
+  copies.removeAll();
   arena.empty();
 }
 
@@ -351,19 +429,74 @@ ReturnTree* ReturnTreeHS::makeReturnTree(FSGNode* returnNode, ReturnTree* parent
 
 // ---- histories ------------------------------------------------------------------------------
 
-History::History(HistoryGroup* g, FSGNode* n, ReturnTree* rt, OneShotHeap* arena)
-    : group(g), node(n), returnTree(rt), endings(cmpWordEndings, 64, 200, arena) {}
+History::History(HistoryGroup* g, FSGNode* n, ReturnTree* rt, OneShotHeap* arena, int e)
+    : group(g), node(n), returnTree(rt), entry(e), endings(cmpWordEndings, kInitialEndings, kEndingsGrowth, arena) {}
 
-int History::isAtTerminalSilence() const {
-  // Pass over repeats and optional parts after the position; the level is final at a terminal.
-  auto levelEnds = [](const FSGNode* n) {
-    while (n && (n->type == eRepeatNode || n->type == eOptionalNode)) n = n->next;
-    return n != nullptr && n->type == eTerminalNode;
-  };
-  if (node == nullptr || !levelEnds(node->next)) return 0;
-  for (const ReturnTree* t = returnTree; t; t = t->parent)
-    if (!levelEnds(t->returnNode)) return 0;
-  return 1;
+namespace {
+
+// 1 when the grammar can end from node without another word: through the end of this rule and of
+// every rule on the return stack (returns, the top of which is returns[depth - 1]), passing
+// optional parts, repeats already taken, sequence starts, and rule references and alternatives
+// that can be passed without a word.
+int canEndFrom(const FSGNode* node, const FSGNode** returns, int depth, RuleDictionary* rules, int steps) {
+  constexpr int kMaxDepth = 2 * ResultHistory::kMaxReturnDepth;
+  while (node != nullptr && steps++ < 4096) {
+    switch (node->type) {
+      case eTerminalNode:
+        if (depth == 0) return 1;
+        node = returns[--depth];
+        break;
+      case eRepeatNode:
+      case eOptionalNode:
+      case eSequenceNode:
+        node = node->next;
+        break;
+      case eRuleNode: {
+        RuleData* rd = rules ? rules->ruleAt(node->index()) : nullptr;
+        if (rd == nullptr || depth >= kMaxDepth) return 0;
+        returns[depth] = node->next;
+        return canEndFrom(&rd->root, returns, depth + 1, rules, steps);
+      }
+      case eAlternativeNode: {
+        const AlternativeData* alt = node->alternative;
+        if (alt == nullptr) return 0;
+        for (int i = 0; i < alt->branches.count(); i++) {
+          const FSGNode** copy = returns;
+          if (canEndFrom(alt->branches[i], copy, depth, rules, steps)) return 1;
+        }
+        if (depth < kMaxDepth) {
+          for (int i = 0; i < alt->rules.count(); i++) {
+            RuleData* rd = rules ? rules->ruleAt(alt->rules[i]) : nullptr;
+            if (rd == nullptr) continue;
+            returns[depth] = node->next;
+            if (canEndFrom(&rd->root, returns, depth + 1, rules, steps)) return 1;
+          }
+        }
+        return 0;
+      }
+      default:  // a word, a word tree, the out-of-vocabulary element
+        return 0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int canEndAfter(const FSGNode* node, const ReturnTree* returnTree, RuleDictionary* rules) {
+  constexpr int kRoom = 2 * ResultHistory::kMaxReturnDepth + 1;
+  const FSGNode* returns[kRoom];
+  int depth = 0;
+  for (const ReturnTree* t = returnTree; t; t = t->parent) depth++;
+  if (depth >= kRoom) return 0;
+  int i = depth;
+  for (const ReturnTree* t = returnTree; t; t = t->parent) returns[--i] = t->returnNode;
+  return canEndFrom(node, returns, depth, rules, 0);
+}
+
+int History::isAtTerminalSilence(RuleDictionary* rules) const {
+  if (node == nullptr) return 0;
+  return canEndAfter(node->next, returnTree, rules);
 }
 
 int HistoryGroup::updateBest() {
@@ -382,11 +515,12 @@ int HistoryGroup::updateBest() {
 
 HistoryHS::HistoryHS() : HS<History>(256, 256, historyCmp, historyHash) {}
 
-History* HistoryHS::findHistory(FSGNode* node, ReturnTree* returnTree) const {
+History* HistoryHS::findHistory(FSGNode* node, ReturnTree* returnTree, int entry) const {
   alignas(History) unsigned char raw[sizeof(History)];
   auto* key = reinterpret_cast<History*>(raw);
   key->node = node;
   key->returnTree = returnTree;
+  key->entry = entry;
   return find(key);
 }
 
@@ -420,11 +554,11 @@ void FrameHistoryAC::empty() {
   arena.empty();
 }
 
-History* FrameHistoryAC::getHistory(HistoryHS* set, FSGNode* node, ReturnTree* returnTree, int frameIndex,
-                                    int* created) {
+History* FrameHistoryAC::getHistory(HistoryHS* set, FSGNode* node, ReturnTree* returnTree, int entry,
+                                    int frameIndex, int* created) {
   *created = 0;
   if (set == nullptr) return nullptr;
-  if (History* h = set->findHistory(node, returnTree)) return h;
+  if (History* h = set->findHistory(node, returnTree, entry)) return h;
   HistoryGroup* group = set->findHistoryGroup(node);
   if (group == nullptr) {
     void* memory = arena.allocate(sizeof(HistoryGroup));
@@ -433,7 +567,7 @@ History* FrameHistoryAC::getHistory(HistoryHS* set, FSGNode* node, ReturnTree* r
   }
   void* memory = arena.allocate(sizeof(History));
   if (memory == nullptr) return nullptr;
-  auto* h = new (memory) History(group, node, returnTree, &arena);
+  auto* h = new (memory) History(group, node, returnTree, &arena, entry);
   group->histories.add(h);
   set->add(h);
   *created = 1;
@@ -454,9 +588,13 @@ void ResultHistory::appendWord(LawReturnAc* list, int word, FSGNode* node, Retur
   for (int w = word; w >= 0 && guard < 1000; guard++) {
     WordData* data = words ? words->wordAt(w) : nullptr;
     if (data == nullptr) break;
-    LinearActiveWord* law = activeWords->findLAW(w, node);
-    if (law == nullptr) law = activeWords->newLinearActiveWord(data, node);
-    if (law != nullptr) list->add(LawReturn{law, returnTree, eLawLinearWord});
+    LinearActiveWord* law = activeWords->findLAW(w, node, returnTree);
+    if (law == nullptr && pending) {
+      if (PendingWord* p = activeWords->newPendingWord(data, node)) list->add(LawReturn{p, returnTree, eLawPendingWord});
+    } else {
+      if (law == nullptr) law = activeWords->newLinearActiveWord(data, node, returnTree);
+      if (law != nullptr) list->add(LawReturn{law, returnTree, eLawLinearWord});
+    }
     w = data->nextPron;
   }
 }
@@ -479,7 +617,10 @@ void ResultHistory::seed(LawReturnAc* list, FSGNode* node, ReturnTree* returnTre
         appendWord(list, node->index(), node, returnTree);
         return;
       case eOutOfVocabularyNode:
-        if (node->oov) list->add(LawReturn{node->oov, returnTree, eLawOutOfVocabulary});
+        if (node->oov) {
+          if (OutOfVocabularyElement* el = activeWords->oovFor(node->oov, returnTree))
+            list->add(LawReturn{el, returnTree, eLawOutOfVocabulary});
+        }
         return;
       case eRuleNode: {
         RuleData* rd = rules ? rules->ruleAt(node->index()) : nullptr;
@@ -514,7 +655,10 @@ void ResultHistory::seed(LawReturnAc* list, FSGNode* node, ReturnTree* returnTre
         return;
       }
       case eWordTreeNode:
-        if (node->wordTree) list->add(LawReturn{node->wordTree, returnTree, eLawWordTree});
+        if (node->wordTree) {
+          if (WordTree* tree = activeWords->treeFor(node->wordTree, returnTree))
+            list->add(LawReturn{tree, returnTree, eLawWordTree});
+        }
         return;
       case eSequenceNode:
         node = node->next;
@@ -536,7 +680,9 @@ void ResultHistory::getSeedLAWs(LawReturnAc* list, WordDictionary* w, RuleDictio
 AwLink* ResultHistory::startList(WordDictionary* w, RuleDictionary* r, FSGNode* node, ReturnTree* returnTree) {
   if (AwLink* link = activeWords->awLinks.findAwLink(node, returnTree)) return link;
   LawReturnAc list(16, 16);
+  pending = true;
   getSeedLAWs(&list, w, r, node, returnTree);
+  pending = false;
   return activeWords->newAwLink(node, returnTree, list);
 }
 

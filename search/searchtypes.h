@@ -31,20 +31,40 @@ constexpr int SILENCE_ID = 0;
 
 // ---- Linear words ---------------------------------------------------------------------------
 
-// One pronunciation of one word at one grammar node, laid down as a chain: 13 start states (one
-// per left-context class), the inner chain, for a three-state last phone 13 middle states, 13 end
-// states (one per right-context class), and one silence state after end state 0 that carries the
-// word end in its place. A one-phone word has a null state between its start and end states.
+// One pronunciation of one word at one grammar node under one return stack, laid down as a chain:
+// 13 start states (one per left-context class), the inner chain, for a three-state last phone 13
+// middle states, 13 end states (one per right-context class), and one silence state after end
+// state 0 that carries the word end in its place. A one-phone word has a null state between its
+// start and end states.
+//
+// The return stack is part of the key: the same word at the same node of a rule that is referred
+// to from two places (a rule following itself) has two futures, so the two paths must not compete
+// for one set of states.
+class ReturnTree;
+
 struct LinearActiveWord : SLinkBase {
   NodeTerminal terminal;  // word = the pronunciation record, node = the grammar node
+  ReturnTree* returnTree; // the return stack the word runs under
   WordNode* states;       // every state of the word, the 13 start states first
   int stateCount;
 
   WordNode* startState(int leftClass) const { return &states[leftClass]; }
 };
 
-// What a grammar position may start.
-enum LawKind { eLawLinearWord = 0, eLawWordTree = 1, eLawOutOfVocabulary = 2 };
+// What a grammar position may start. A start list may name a linear word that is not built yet
+// (eLawPendingWord, target a PendingWord): it is built when a path first enters it, so that the
+// search's memory follows the paths it keeps, not the size of the lists it could start.
+enum LawKind { eLawLinearWord = 0, eLawWordTree = 1, eLawOutOfVocabulary = 2, eLawPendingWord = 3 };
+
+// A linear word of a start list that is built on its first entry: what the entry needs to know
+// beforehand (the class its first phone wants on the left, its start states' pel and penalty).
+struct PendingWord {
+  const WordData* word;
+  FSGNode* node;
+  short basePel;             // pel of start state c is basePel + c
+  short firstPenalty;        // entry penalty of the start states
+  unsigned char firstRightClass;
+};
 
 class ReturnTree;
 
@@ -72,8 +92,9 @@ class AwLinkHS : public HS<AwLink> {
   AwLink* findAwLink(FSGNode* node, ReturnTree* returnTree) const;
 };
 
-// The linear words of one search, keyed by (word index, grammar node), with the start-list cache
-// and the arena (65536-byte blocks) that holds both.
+// The linear words of one search, keyed by (word index, grammar node, return tree), with the
+// start-list cache, the per-return-stack copies of word trees and out-of-vocabulary elements, and
+// the arena (65536-byte blocks) that holds them all.
 class ActiveWordsHS : public HS<LinearActiveWord> {
  public:
   ActiveWordsHS();
@@ -82,8 +103,18 @@ class ActiveWordsHS : public HS<LinearActiveWord> {
 
   // Builds and inserts the linear word of word at node; null when the pronunciation cannot be
   // modelled (missing, not made of phones, fewer than three states) or the arena fails.
-  LinearActiveWord* newLinearActiveWord(const WordData* word, FSGNode* node);
-  LinearActiveWord* findLAW(int word, FSGNode* node) const;
+  LinearActiveWord* newLinearActiveWord(const WordData* word, FSGNode* node, ReturnTree* returnTree);
+  LinearActiveWord* findLAW(int word, FSGNode* node, ReturnTree* returnTree) const;
+  // A pending word for the start list, or null when the pronunciation cannot be modelled.
+  PendingWord* newPendingWord(const WordData* word, FSGNode* node);
+  // The pending word's linear word under returnTree, built on first use; null when it fails.
+  LinearActiveWord* build(PendingWord* pending, ReturnTree* returnTree);
+  // The states of a word tree or out-of-vocabulary element as seen under one return stack: the
+  // grammar's own record for the first return stack that reaches it, a copy in the arena for
+  // every further one (so that paths with different futures never share a state). Null when the
+  // arena fails.
+  WordTree* treeFor(WordTree* tree, ReturnTree* returnTree);
+  OutOfVocabularyElement* oovFor(OutOfVocabularyElement* element, ReturnTree* returnTree);
   // Copies the start list into a new link and inserts it; null when the arena fails.
   AwLink* newAwLink(FSGNode* node, ReturnTree* returnTree, const LawReturnAc& list);
   // Forgets every word and link and empties the arena.
@@ -96,6 +127,14 @@ class ActiveWordsHS : public HS<LinearActiveWord> {
 
   AwLinkHS awLinks;
   OneShotHeap arena;
+
+ private:
+  struct Copy {
+    void* original;
+    ReturnTree* returnTree;
+    void* copy;
+  };
+  AC<Copy> copies{16, 16};
 };
 
 // ---- Return stack ---------------------------------------------------------------------------
@@ -136,22 +175,33 @@ struct WordEnding {
 int cmpWordEndings(const void* a, const void* b);
 
 // All paths that ended a word at one frame and go on at one grammar position under one return
-// stack.
+// stack through one entry context: the left-context class of the word that ended (0 after
+// silence) and, for a word tree, the right-context class of the end state. Paths that entered
+// different start states are kept apart, so the best word ending of a history is always the one
+// whose path the word's states carry.
 class History : public SLinkBase {
  public:
-  History(HistoryGroup* group, FSGNode* node, ReturnTree* returnTree, OneShotHeap* arena);
+  History(HistoryGroup* group, FSGNode* node, ReturnTree* returnTree, OneShotHeap* arena, int entry = 0);
 
   HistoryGroup* group;
   FSGNode* node;
   ReturnTree* returnTree;
+  // Most histories hold one or a few word endings: a small heap to start with keeps the search's
+  // memory with the paths it follows rather than with the number of grammar positions reached.
+  static constexpr int kInitialEndings = 3;
+  static constexpr int kEndingsGrowth = 8;
+
+  int entry;                      // entry context: 0 after silence, else left × 13 + right class
+  const void* lastEnd = nullptr;  // the word-end state whose endings were pushed last
   HeapPQ<WordEnding> endings;   // best (lowest) score on top
   WordEnding** sorted = nullptr;  // the back-trace's sorted list (best first), null until drained
   int sortedCount = 0;
   int silencePushed = 0;          // the initial-silence ending of this frame is in endings
 
-  // 1 when the grammar may end after this history: from the position after its node (passing
-  // repeats and optional parts) a terminal is reached at every level of the return stack.
-  int isAtTerminalSilence() const;
+  // 1 when the grammar may end after this history: from the position after its node a terminal
+  // is reached at every level of the return stack without another word (passing optional parts,
+  // repeats, and rule references and alternatives that can be passed without a word).
+  int isAtTerminalSilence(RuleDictionary* rules) const;
   // The score of the best word ending, kNoScore when there is none.
   int topScore() const {
     WordEnding* top = endings.top();
@@ -178,11 +228,11 @@ class HistoryGroup {
   int updateBest();
 };
 
-// The histories of one frame, keyed by (grammar node, return tree).
+// The histories of one frame, keyed by (grammar node, return tree, entry context).
 class HistoryHS : public HS<History> {
  public:
   HistoryHS();
-  History* findHistory(FSGNode* node, ReturnTree* returnTree) const;
+  History* findHistory(FSGNode* node, ReturnTree* returnTree, int entry = 0) const;
   // The group of any history at node, or null.
   HistoryGroup* findHistoryGroup(FSGNode* node) const;
 };
@@ -208,7 +258,7 @@ class FrameHistoryAC {
 
   // The history for (node, returnTree) in set, created (with its group, recording frameIndex)
   // when missing; *created tells which. Null when the arena fails.
-  History* getHistory(HistoryHS* set, FSGNode* node, ReturnTree* returnTree, int frameIndex,
+  History* getHistory(HistoryHS* set, FSGNode* node, ReturnTree* returnTree, int entry, int frameIndex,
                       int* created);
   // A word ending in the arena.
   WordEnding* newWordEnding(int id, int score, History* seed);
@@ -224,6 +274,10 @@ class FrameHistoryAC {
   WordDictionary* words = nullptr;
   RuleDictionary* rules = nullptr;
 };
+
+// 1 when the grammar can end from node under returnTree without another word (see
+// History::isAtTerminalSilence).
+int canEndAfter(const FSGNode* node, const ReturnTree* returnTree, RuleDictionary* rules);
 
 // ---- Start lists ----------------------------------------------------------------------------
 
@@ -241,6 +295,8 @@ class ResultHistory {
   // The cached start list of (node, returnTree), built on first use; null when the arena fails.
   AwLink* startList(WordDictionary* words, RuleDictionary* rules, FSGNode* node,
                     ReturnTree* returnTree);
+  // While set, linear words go into start lists as pending words (startList sets it).
+  bool pending = false;
 
   // Deepest nesting of rule references the search follows; deeper (recursive) references are
   // not started.

@@ -3,6 +3,8 @@
 #define VLM_UNIT "recog"
 #include "search/wordtree.h"
 
+#include <unordered_map>
+
 #include <climits>
 #include <cstring>
 #include <new>
@@ -75,6 +77,43 @@ WordNode* WordTreeStartNodes::makeRoom(WordTree* tree) {
 }
 
 WordTree::WordTree(FSGNode* owner) : arena(16384), grammarNode(owner) { kind = eWordTreeData; }
+
+int WordTree::copyStatesFrom(const WordTree& source, OneShotHeap& into) {
+  // Successor arrays can be shared (the 13 start states of a word share one), so each array is
+  // copied once and every pointer to it is mapped to the copy.
+  std::unordered_map<const WordNode*, WordNode*> copied;
+  bool failed = false;
+  auto copyArray = [&](auto& self, const WordNode* array, int count) -> WordNode* {
+    if (array == nullptr || count <= 0) return nullptr;
+    auto found = copied.find(array);
+    if (found != copied.end()) return found->second;
+    auto* out = static_cast<WordNode*>(into.allocate(sizeof(WordNode) * static_cast<std::size_t>(count)));
+    if (out == nullptr) {
+      failed = true;
+      return nullptr;
+    }
+    copied.emplace(array, out);
+    for (int i = 0; i < count; i++) {
+      out[i] = array[i];
+      out[i].history = nullptr;
+      out[i].score = 0;
+      out[i].active = 0;
+      out[i].stay = 0;
+      out[i].successors = self(self, array[i].successors, array[i].successorCount);
+      if (failed) return nullptr;
+    }
+    return out;
+  };
+  for (int b = 0; b < kWordTreeBuckets; b++) {
+    const WordTreeStartNodes& from = source.startNodes[b];
+    startNodes[b].states = copyArray(copyArray, from.states, from.count);
+    startNodes[b].count = from.count;
+    startNodes[b].capacity = from.count;
+    if (failed) return 0;
+  }
+  states = source.states;
+  return 1;
+}
 
 WordNode* WordTree::takeArray(int length) {
   if (length <= 0) return nullptr;

@@ -83,6 +83,12 @@ class WordTree : public FSGNodeData {
   using WordEndVisitor = void (*)(const WordNode* state, const NodeTerminal* terminal, void* context);
   void forEachWordEnd(WordEndVisitor visit, void* context) const;
 
+  // Makes this (empty) tree a copy of source's states, allocated in arena: the same shape, pels,
+  // penalties and word ends (shared with the source, which never changes them during a search),
+  // every state inactive. The search uses such copies for a tree reached under a second return
+  // stack. 1 when done, 0 when the arena fails.
+  int copyStatesFrom(const WordTree& source, OneShotHeap& arena);
+
   FSGNode* owner() const { return grammarNode; }
   int stateCount() const { return states; }
   const WordTreeStartNodes& bucket(int i) const { return startNodes[i]; }

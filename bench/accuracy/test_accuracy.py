@@ -146,7 +146,10 @@ class RecogniserTest(unittest.TestCase):
             r = subprocess.run([recognize, "--usr", usr, "--voc", os.path.join(gdir, "commands.voc"),
                                 "--rul", os.path.join(gdir, "commands.rul"), "--rule", "command", wav],
                                capture_output=True, text=True, cwd=tmp)
-            self.assertEqual(r.returncode, 0, r.stderr)
+            # a quiet file may get no result; recognize then says why and exits with 1
+            self.assertIn(r.returncode, (0, 1), r.stderr)
+            if r.returncode == 1:
+                self.assertIn("no result: ", r.stderr)
             self.assertNotIn("do not parse", r.stderr)
             log = os.path.join(tmp, "velmora.log")
             self.assertFalse(os.path.exists(log) and "silence" in open(log).read())

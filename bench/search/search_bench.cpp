@@ -160,7 +160,7 @@ void BM_Search(benchmark::State& state) {
   state.counters["arenaUsedKB"] = static_cast<double>(Recognizer::peakArenaUsedBytes()) / 1024.0;
   state.counters["correct"] = correct;
   state.counters["utts"] = static_cast<double>(s->utterances.size());
-  setMaxMemoryAlloced(3145728);
+  setMaxMemoryAlloced(kDefaultMaxMemoryAlloced);
 }
 
 BENCHMARK(BM_Search)->ArgNames({"contacts", "closeness"})->ArgsProduct({{10, 100, 1000}, {1, 16, 64}})->Unit(benchmark::kMillisecond);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/filepath.h"
 #include "foundation/log.h"
 #include "foundation/stdiox.h"
 #include "platform/msgbox.h"
@@ -69,17 +70,105 @@ class ScratchDirTest : public ::testing::Test {
 
 using SpeechLogTest = ScratchDirTest;
 
-TEST_F(SpeechLogTest, FirstCallTruncatesLaterCallsAppend) {
+TEST_F(SpeechLogTest, ProcessesAppendAndTheTestResetStartsAnew) {
   { std::ofstream("velmora.log") << "from an earlier run"; }
-  vlm::resetSpeechLogForTest();
+  vlm::startSpeechLogAsNewProcessForTest();
   vlm::logError("first");
-  EXPECT_EQ(readFile("velmora.log"), "\nfirst");
+  EXPECT_EQ(readFile("velmora.log"), "from an earlier run\nfirst");
   vlm::logError("Cannot open ", "x.voc");
   vlm::logError(nullptr, "ignored without a first text");
-  EXPECT_EQ(readFile("velmora.log"), "\nfirst\nCannot open x.voc");
-  vlm::resetSpeechLogForTest();  // as in a new process
+  EXPECT_EQ(readFile("velmora.log"), "from an earlier run\nfirst\nCannot open x.voc");
+  EXPECT_EQ(1, vlm::speechLogWrittenByThisProcess());
+  vlm::resetSpeechLogForTest();
+  EXPECT_EQ(0, vlm::speechLogWrittenByThisProcess());
   vlm::logError("third");
   EXPECT_EQ(readFile("velmora.log"), "\nthird");
+}
+
+TEST_F(SpeechLogTest, ALongLogIsKeptAsTheOldOneWhenAProcessStarts) {
+  { std::ofstream("velmora.log") << std::string((1 << 20) + 10, 'x'); }
+  vlm::startSpeechLogAsNewProcessForTest();
+  vlm::logError("new run");
+  EXPECT_EQ(readFile("velmora.log"), "\nnew run");
+  EXPECT_EQ(readFile("velmora.log.1").size(), static_cast<size_t>((1 << 20) + 10));
+}
+
+// What the data-directory search reports while the log's place is being found reaches the
+// observer at once and the log with the next message, once.
+TEST_F(SpeechLogTest, MessagesOfTheSearchForTheLogsPlaceAreKept) {
+  const std::string saved = std::getenv("VELMORA_LOG") ? std::getenv("VELMORA_LOG") : "";
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  unsetenv("VELMORA_LOG");
+  setenv("HOME", dir.c_str(), 1);
+  setenv("XDG_STATE_HOME", (dir + "/state").c_str(), 1);
+  setenv("VELMORA_DIR", (dir + "/missing").c_str(), 1);
+  vlm::setMediaRootsForTest((dir + "/nomedia").c_str());
+  vlm::resetVelmoraSearchForTest();
+  vlm::resetSpeechLogLocationForTest();
+  vlm::resetSpeechLogForTest();
+  std::vector<std::string> seen;
+  auto observe = [](const char* text, const char* second, void* context) {
+    static_cast<std::vector<std::string>*>(context)->push_back(std::string(text) + (second ? second : ""));
+  };
+  vlm::LogObserver old = vlm::setLogObserver(observe, &seen);
+  ASSERT_NE(nullptr, vlm::speechLogPath());
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_NE(std::string::npos, seen[0].find("VELMORA_DIR")) << seen[0];
+  vlm::logError("next");
+  EXPECT_EQ(2u, seen.size());  // the held-back message is not shown twice
+  EXPECT_EQ("\n" + seen[0] + "\nnext", readFile(dir + "/state/velmora/velmora.log"));
+  vlm::setLogObserver(old, nullptr);
+  unsetenv("VELMORA_DIR");
+  unsetenv("XDG_STATE_HOME");
+  setenv("HOME", savedHome.c_str(), 1);
+  if (!saved.empty()) setenv("VELMORA_LOG", saved.c_str(), 1);
+  vlm::setMediaRootsForTest(nullptr);
+  vlm::resetVelmoraSearchForTest();
+  vlm::resetSpeechLogLocationForTest();
+}
+
+// The log's place without $VELMORA_LOG: the data directory, else the state directory.
+TEST_F(SpeechLogTest, LogGoesToTheDataDirectoryElseTheStateDirectory) {
+  const std::string saved = std::getenv("VELMORA_LOG") ? std::getenv("VELMORA_LOG") : "";
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome ? oldHome : "";
+  unsetenv("VELMORA_LOG");
+  unsetenv("XDG_STATE_HOME");
+  setenv("HOME", dir.c_str(), 1);
+  ASSERT_EQ(mkdir("data", 0755), 0);
+  vlm::setMediaRootsForTest((dir + "/nomedia").c_str());
+  struct Case {
+    const char* velmoraDir;
+    const char* stateHome;
+    std::string expected;
+  } cases[] = {
+      {"data", nullptr, dir + "/data/velmora.log"},
+      {nullptr, "state", ""},  // a relative state home is not used: the default under HOME
+      {nullptr, nullptr, dir + "/.local/state/velmora/velmora.log"},
+  };
+  cases[1].expected = dir + "/.local/state/velmora/velmora.log";
+  for (const Case& c : cases) {
+    if (c.velmoraDir) setenv("VELMORA_DIR", (dir + "/" + c.velmoraDir).c_str(), 1); else unsetenv("VELMORA_DIR");
+    if (c.stateHome) setenv("XDG_STATE_HOME", c.stateHome, 1); else unsetenv("XDG_STATE_HOME");
+    vlm::resetVelmoraSearchForTest();
+    vlm::resetSpeechLogLocationForTest();
+    vlm::resetSpeechLogForTest();
+    vlm::logError("here");
+    ASSERT_NE(nullptr, vlm::speechLogPath());
+    EXPECT_EQ(c.expected, vlm::speechLogPath());
+    EXPECT_EQ("\nhere", readFile(c.expected));
+  }
+  setenv("XDG_STATE_HOME", (dir + "/xdg").c_str(), 1);
+  vlm::resetSpeechLogLocationForTest();
+  EXPECT_EQ(dir + "/xdg/velmora/velmora.log", vlm::speechLogPath());
+  EXPECT_FALSE(std::filesystem::exists("velmora.log"));  // never the current directory
+  unsetenv("VELMORA_DIR");
+  unsetenv("XDG_STATE_HOME");
+  setenv("HOME", savedHome.c_str(), 1);
+  if (!saved.empty()) setenv("VELMORA_LOG", saved.c_str(), 1);
+  vlm::setMediaRootsForTest(nullptr);
+  vlm::resetVelmoraSearchForTest();
+  vlm::resetSpeechLogLocationForTest();
 }
 
 TEST_F(SpeechLogTest, UnopenableLogLosesTheMessageQuietly) {

@@ -1,6 +1,7 @@
 // The recognize console tool, run as a program: a speaker trained on the test's own wave file (each
 // pel state of "sun" takes the mean frame of one tone segment), text and JSON output, files of
 // another rate and channel count, and the errors.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,8 +152,122 @@ TEST_F(RecognizeToolTest, JsonOutputHasOneObjectPerFile) {
 
 TEST_F(RecognizeToolTest, OnlyTheNamedRuleIsActive) {
   const ToolRun r = run("--usr " + usr + " --voc " + voc + " --rul " + rul + " --rule other " + wave);
-  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(1, r.status) << r.err;  // a file without a result is a failure, and says why
   EXPECT_EQ(0u, r.out.find(wave + "\t\n")) << r.out;  // nothing recognised: empty words
+  EXPECT_NE(std::string::npos, r.err.find(wave + ": no result: nothing in the grammar matched")) << r.err;
+}
+
+// Every way a file can end without a result (or with a part of one) reaches the user: a reason
+// per file on standard error and in the JSON object, and exit status 1 unless every file got a
+// result.
+TEST_F(RecognizeToolTest, EveryEarlyEndIsReportedPerFile) {
+  const std::string base = "--usr " + usr + " --voc " + voc + " --rul " + rul + " --rule top --json ";
+  // no speech: an empty file, and a long silent file (split at pauses: no speech found)
+  const std::string empty = scratch("empty.wav"), quiet = scratch("quiet.wav");
+  writeWave(empty, {}, 11025, 1);
+  std::vector<int16_t> hush(11025 * 10);
+  ASSERT_EQ(1, writeRiffFile(quiet.c_str(), hush.data(), static_cast<uint32_t>(hush.size()), kRiffSpeechFormat));
+  // five commands in one 10-second recording
+  std::vector<int16_t> five;
+  for (int i = 0; i < 5; i++) {
+    const std::vector<int16_t> one = signal(11025);
+    five.insert(five.end(), one.begin(), one.end());
+  }
+  const std::string many = scratch("five.wav");
+  ASSERT_EQ(1, writeRiffFile(many.c_str(), five.data(), static_cast<uint32_t>(five.size()), kRiffSpeechFormat));
+  // nine commands with pauses of 0.35 s (shorter than the live endpointer's end rule)
+  std::vector<int16_t> nine;
+  for (int i = 0; i < 9; i++) {
+    const std::vector<int16_t> one = signal(11025);
+    nine.insert(nine.end(), one.begin() + 11025 * 45 / 100, one.begin() + 11025 * 155 / 100);
+  }
+  const std::string quick = scratch("nine.wav");
+  ASSERT_EQ(1, writeRiffFile(quick.c_str(), nine.data(), static_cast<uint32_t>(nine.size()), kRiffSpeechFormat));
+
+  struct Case {
+    std::string args;
+    int status;
+    std::vector<std::string> err, out;
+  } cases[] = {
+      {base + wave, 0, {}, {"\"reason\":null"}},
+      {base + empty, 1, {empty + ": no result: no speech"}, {"\"reason\":\"no speech\""}},
+      {base + quiet, 1, {quiet + ": no result: no speech"}, {"\"reason\":\"no speech\""}},
+      {base + "--max-memory 0.001 " + wave, 1, {wave + ": no result: search ran out of memory (limit 0 MB; raise it with --max-memory)"},
+       {"\"reason\":\"search ran out of memory"}},
+      {base + many, 0, {}, {"\"file\":\"" + many + "\",\"utterance\":1,", "\"utterance\":5,", "\"words\":\"sun\""}},
+      {base + "--max-memory x " + wave, 2, {"--max-memory needs a positive number"}, {}},
+  };
+  for (const Case& c : cases) {
+    const ToolRun r = run(c.args);
+    EXPECT_EQ(c.status, r.status) << c.args << "\n" << r.err;
+    for (const std::string& e : c.err) EXPECT_NE(std::string::npos, r.err.find(e)) << c.args << "\n" << r.err;
+    for (const std::string& o : c.out) EXPECT_NE(std::string::npos, r.out.find(o)) << c.args << "\n" << r.out;
+  }
+  const ToolRun split = run(base + many);
+  EXPECT_EQ(5, std::count(split.out.begin(), split.out.end(), '\n')) << split.out;
+  EXPECT_EQ(std::string::npos, split.out.find("\"utterance\":6,")) << split.out;
+  const ToolRun shortPauses = run(base + quick);
+  EXPECT_EQ(0, shortPauses.status) << shortPauses.err;
+  EXPECT_EQ(9, std::count(shortPauses.out.begin(), shortPauses.out.end(), '\n')) << shortPauses.out;
+  size_t sun = 0;
+  for (size_t at = shortPauses.out.find("\"words\":\"sun\""); at != std::string::npos;
+       at = shortPauses.out.find("\"words\":\"sun\"", at + 1))
+    sun++;
+  EXPECT_EQ(9u, sun) << shortPauses.out;
+}
+
+TEST_F(RecognizeToolTest, BadInputsSayWhat) {
+  const std::string words = " --voc " + voc + " ";
+  // a word missing from the dictionaries is named as the grammar is read
+  const std::string unknown = scratch("unknown.rul");
+  std::ofstream(unknown) << "RULE top ( sun zebra ) ;\nRULE fine { sun } ;\n";
+  ToolRun r = run("--usr " + usr + words + "--rul " + unknown + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find(unknown + ": line: 1 No word named: zebra")) << r.err;
+  // a folder where a file belongs
+  r = run("--usr " + usr + words + "--rul " + scratch("") + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("cannot read grammar " + scratch("") + ": is a directory, not a file")) << r.err;
+  // speaker models that cannot be read, with the reason
+  const std::string garbage = scratch("garbage.usr");
+  std::ofstream(garbage) << "not models\n";
+  r = run("--usr " + garbage + words + "--rul " + rul + " " + wave);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("cannot read speaker models " + garbage + ": ")) << r.err;
+  EXPECT_GT(r.err.size(), ("recognize: cannot read speaker models " + garbage + ": \n").size()) << r.err;
+  r = run("--usr " + scratch("nothere.usr") + words + "--rul " + rul + " " + wave);
+  EXPECT_NE(std::string::npos, r.err.find("cannot read speaker models " + scratch("nothere.usr") + ": No such file")) << r.err;
+  // results that cannot be written are a failure
+  const std::string command = vlmtest::binDir() + "/recognize --usr " + usr + words + "--rul " + rul + " " + wave +
+                              " >/dev/full 2>" + scratch("full.err");
+  const int rc = std::system(command.c_str());
+  EXPECT_EQ(1, WIFEXITED(rc) ? WEXITSTATUS(rc) : -1);
+  EXPECT_NE(std::string::npos, readText(scratch("full.err")).find("cannot write the results to standard output: No space left"))
+      << readText(scratch("full.err"));
+}
+
+// Run from a folder it cannot write (the state directory cannot be made either, so there is no
+// place for the speech log), the tool still reports
+// every failure and never points at a log that does not exist.
+TEST_F(RecognizeToolTest, NoMessagePointsAtALogThatWasNotWritten) {
+  const std::string folder = scratch("readonly");
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0555));
+  const std::string bad = scratch("bad2.rul");
+  std::ofstream(bad) << "RULE top ( sun moon ;\n";
+  auto absolute = [](const std::string& path) { return std::filesystem::absolute(path).string(); };
+  const std::string command = "cd " + folder + " && env -u VELMORA_LOG HOME=" + absolute(folder) +
+                              " XDG_STATE_HOME=/proc/velmora-state VELMORA_DIR=" + absolute(folder) + "/none " +
+                              vlmtest::binDir() + "/recognize --usr " + absolute(usr) + " --voc " + absolute(voc) +
+                              " --rul " + absolute(bad) + " " + absolute(wave) + " 2>" + absolute(scratch("ro.err")) +
+                              " >/dev/null";
+  const int rc = std::system(command.c_str());
+  const std::string err = readText(scratch("ro.err"));
+  EXPECT_EQ(1, WIFEXITED(rc) ? WEXITSTATUS(rc) : -1) << err;
+  EXPECT_NE(std::string::npos, err.find("do not parse")) << err;
+  EXPECT_EQ(std::string::npos, err.find("velmora.log")) << err;
+  EXPECT_EQ(std::string::npos, err.find("speech log")) << err;
+  chmod(folder.c_str(), 0755);
+  EXPECT_FALSE(std::filesystem::exists(folder + "/velmora.log"));
 }
 
 TEST_F(RecognizeToolTest, BadInputIsReportedAfterTheOtherFiles) {

@@ -266,6 +266,7 @@ TEST_F(RecognizeTest, UtteranceThatDoesNotEndInSilenceGivesNothing) {
   Utterance* utt = utterance(pels);
   EXPECT_EQ(0, recognize(utt, {"top"}));
   EXPECT_EQ(0, utt->result->count());
+  EXPECT_EQ(eEndNoMatch, lastEnd);
   // the words of a grammar that cannot end there do not count either
   Utterance* partial = utterance(chainPels({{"s@n"}}));
   EXPECT_EQ(0, recognize(partial, {"top"}));
@@ -276,6 +277,21 @@ TEST_F(RecognizeTest, GrammarThatStartsNothingReadsNoFrame) {
   Utterance* utt = utterance(chainPels({{"s@n"}}));
   EXPECT_EQ(0, recognize(utt, {"empty"}));
   EXPECT_EQ(0, lastFrames);
+  EXPECT_EQ(eEndNoStart, lastEnd);
+}
+
+TEST_F(RecognizeTest, EveryEndWithoutResultsSaysWhy) {
+  loadRules("RULE top ( sun ) ;\n");
+  auto* empty = new Utterance(nullptr);
+  utterances.push_back(empty);
+  empty->flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+  EXPECT_EQ(0, recognize(empty, {"top"}));
+  EXPECT_EQ(eEndNoSpeech, lastEnd);
+  Utterance* spoken = utterance(chainPels({{"s@n"}}));
+  ASSERT_EQ(1, recognize(spoken, {"top"}));
+  EXPECT_EQ(eEndResults, lastEnd);
+  EXPECT_STREQ("nothing in the grammar matched", recognizeEndText(eEndNoMatch));
+  EXPECT_STREQ("search ran out of memory", recognizeEndText(eEndMemory));
 }
 
 TEST_F(RecognizeTest, FrameLimitWarnsAndStillReturnsResults) {
@@ -286,6 +302,7 @@ TEST_F(RecognizeTest, FrameLimitWarnsAndStillReturnsResults) {
   ASSERT_EQ(1, recognize(utt, {"top"}));
   EXPECT_EQ("sun", text(utt, 0));
   EXPECT_EQ(eUttTooLong, lastAbort);
+  EXPECT_EQ(eEndTooLong, lastEnd);
   EXPECT_EQ(150, lastFrames);
   EXPECT_NE(std::string::npos, readText("velmora.log").find("channel warning: Utt too long 150"));
   EXPECT_FALSE(utt->isAborted());
@@ -297,10 +314,11 @@ TEST_F(RecognizeTest, MemoryCapAbortsCleanlyAndTheNextSearchWorks) {
   setMaxMemoryAlloced(1000);
   EXPECT_EQ(0, recognize(utt, {"top"}));
   EXPECT_EQ(eTooMuchMemory, lastAbort);
+  EXPECT_EQ(eEndMemory, lastEnd);
   EXPECT_TRUE(utt->isAborted());
   EXPECT_EQ(0, utt->result->count());
   EXPECT_NE(std::string::npos, readText("velmora.log").find("channel warning: Too much memory 1000, aborting"));
-  setMaxMemoryAlloced(3145728);
+  setMaxMemoryAlloced(kDefaultMaxMemoryAlloced);
   Utterance* again = utterance(chainPels({{"s@n"}, {"mun"}}));
   ASSERT_GE(recognize(again, {"top"}), 1);
   EXPECT_EQ("sun moon", text(again, 0));
@@ -312,6 +330,7 @@ TEST_F(RecognizeTest, AbortedUtteranceAbortsTheSearch) {
   utt->flags = Utterance::UTT_STARTED | Utterance::UTT_ABORTED;
   EXPECT_EQ(0, recognize(utt, {"top"}));
   EXPECT_EQ(eChannelError, lastAbort);
+  EXPECT_EQ(eEndChannel, lastEnd);
 }
 
 TEST_F(RecognizeTest, RepeatedSearchesReuseNothingStale) {
@@ -459,6 +478,7 @@ TEST_F(RecognizeTest, StalledFrontEndIsWaitedForUntilTheTimeLimit) {
   EXPECT_EQ(0, recognize(utt, {"top"}));
   setMaxTickCount(0);
   EXPECT_EQ(eTimeTooLong, lastAbort);
+  EXPECT_EQ(eEndTime, lastEnd);
   EXPECT_GT(lastFrames, 0);
   EXPECT_EQ(utt->frameCount(), lastFrames);  // every frame that came was searched, none invented
   EXPECT_TRUE(utt->isAborted());

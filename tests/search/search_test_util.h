@@ -62,7 +62,7 @@ class SearchTest : public ::testing::Test {
   void TearDown() override {
     for (Utterance* u : utterances) delete u;
     WavChannel::setMaxFramesInUtt(444);
-    setMaxMemoryAlloced(3145728);
+    setMaxMemoryAlloced(kDefaultMaxMemoryAlloced);
     setPruneThresh(240);
     setWordEndBeam(230);
   }
@@ -120,6 +120,7 @@ class SearchTest : public ::testing::Test {
     Recognizer recognizer(&user, &words, &rules);
     const int n = recognizer.recognize(utt, ids.data(), static_cast<int>(ids.size()));
     lastAbort = recognizer.lastAbortCode();
+    lastEnd = recognizer.lastEnd();
     lastFrames = recognizer.lastFrameCount();
     return n;
   }
@@ -153,6 +154,7 @@ class SearchTest : public ::testing::Test {
   RuleDictionary rules{200};
   std::vector<Utterance*> utterances;
   int lastAbort = 0;
+  int lastEnd = 0;
   int lastFrames = 0;
 };
 

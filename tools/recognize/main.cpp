@@ -23,8 +23,10 @@
 // after every other file has been processed.
 #include <sndfile.h>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
@@ -56,8 +58,64 @@ namespace {
 void usage() {
   std::fprintf(stderr,
                "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
-               "                 [--rule NAME...] [--json] [--session] WAVE...\n");
+               "                 [--rule NAME...] [--json] [--session] [--max-memory MB] [--max-time MS]\n"
+               "                 WAVE...\n");
+  if (const char* log = speechLogPath()) std::fprintf(stderr, "speech log: %s\n", log);
 }
+
+// Standard output, checked: a write that fails (a full device, a closed pipe) ends the program
+// with the reason, since results that never arrive must not pass for success.
+void emit(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    const int e = errno;
+    std::fprintf(stderr, "recognize: cannot write the results to standard output: %s\n", std::strerror(e ? e : EIO));
+    std::exit(1);
+  }
+}
+
+// "(details in the speech log <path>)" when this process wrote to the log, else nothing: a
+// message never points at a log that was not written.
+std::string logHint() {
+  const char* path = speechLogPath();
+  if (path == nullptr || !speechLogWrittenByThisProcess() || access(path, R_OK) != 0) return "";
+  return std::string(" (details in the speech log ") + path + ")";
+}
+
+// An input given by name must be a readable file, not a folder: "" when it is, else the reason.
+std::string fileProblem(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "is a directory, not a file";
+  if (access(path, R_OK) != 0) return std::strerror(errno);
+  return "";
+}
+
+// While a reader runs, what it logs is shown on standard error as "recognize: <source>: <text>".
+// With echo off the messages are only kept (the last one in last).
+struct ShowLog {
+  explicit ShowLog(const char* source, bool echo = true) : source(source), echo(echo) {
+    previous = setLogObserver(show, this);
+  }
+  ~ShowLog() { setLogObserver(previous, nullptr); }
+  static void show(const char* text, const char* second, void* context) {
+    auto* self = static_cast<ShowLog*>(context);
+    std::string message = std::string(text) + (second ? second : "");
+    for (char& c : message)
+      if (c == '\n' || c == '\t') c = ' ';
+    const size_t start = message.find_first_not_of(' ');
+    message = start == std::string::npos ? "" : message.substr(start);
+    self->last = message;
+    if (!self->echo) return;
+    if (self->source)
+      std::fprintf(stderr, "recognize: %s: %s\n", self->source, message.c_str());
+    else
+      std::fprintf(stderr, "recognize: %s\n", message.c_str());
+  }
+  const char* source;
+  bool echo;
+  std::string last;
+  LogObserver previous;
+};
 
 // Reads a wave file as 16-bit mono samples at 11025 Hz. Empty error on success.
 // The number of lines of a text file (0 when it cannot be read). Dictionaries hold one
@@ -196,6 +254,45 @@ std::vector<int> topLevelRules(RuleDictionary& rules) {
   return top;
 }
 
+// Where a recording longer than one utterance is cut: the spans of speech between pauses, each
+// with a little of the pause on either side. A frame is speech when its power (1/512 ln units) is
+// above the file's floor (its 10th percentile) by at least 6 dB and by 30 % of the way to its
+// peak (95th percentile); pauses shorter than kMinPause frames (0.3 s) stay inside a span, speech
+// shorter than kMinSpeech frames (a click) is passed over. The live channel's endpointer waits
+// for about 1.3 s of silence before it ends an utterance, so commands spoken with short pauses
+// would share one utterance and all but the first be lost; a file is cut at every real pause.
+std::vector<std::pair<int, int>> speechSpans(const Utterance& whole) {
+  constexpr int kMinPause = 17, kMinSpeech = 5, kPad = 8;
+  const int n = whole.frameCount();
+  std::vector<std::pair<int, int>> spans;
+  if (n == 0) return spans;
+  std::vector<int32_t> sorted(static_cast<size_t>(n));
+  for (int i = 0; i < n; i++) sorted[static_cast<size_t>(i)] = whole.frames[i].power;
+  std::sort(sorted.begin(), sorted.end());
+  const int32_t floor = sorted[static_cast<size_t>(n / 10)], peak = sorted[static_cast<size_t>(n * 95 / 100)];
+  const int32_t threshold = floor + std::max<int32_t>(707, (peak - floor) * 3 / 10);
+  int start = -1, last = -1;  // the open span's first and last speech frame
+  auto close = [&]() {
+    if (start >= 0 && last - start + 1 >= kMinSpeech) spans.push_back({start, last + 1});
+    start = -1;
+  };
+  for (int i = 0; i < n; i++) {
+    if (whole.frames[i].power <= threshold) continue;
+    if (start >= 0 && i - last > kMinPause) close();
+    if (start < 0) start = i;
+    last = i;
+  }
+  close();
+  // a little of each pause on both sides, never past the middle of the pause
+  for (size_t k = 0; k < spans.size(); k++) {
+    const int before = k == 0 ? 0 : (spans[k - 1].second + spans[k].first) / 2;
+    const int after = k + 1 == spans.size() ? n : (spans[k].second + spans[k + 1].first) / 2;
+    spans[k].first = std::max(before, spans[k].first - kPad);
+    spans[k].second = std::min(after, spans[k].second + kPad);
+  }
+  return spans;
+}
+
 std::string jsonString(const char* s) {
   std::string out = "\"";
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
@@ -245,6 +342,18 @@ int main(int argc, char** argv) {
     else if (a == "--rule") { value(&v); ruleNames.push_back(v); }
     else if (a == "--json") json = true;
     else if (a == "--session") session = true;
+    else if (a == "--max-memory" || a == "--max-time") {
+      value(&v);
+      char* end = nullptr;
+      const double number = std::strtod(v, &end);
+      if (end == v || *end != 0 || !(number > 0) || number > 1e9) {
+        std::fprintf(stderr, "recognize: %s needs a positive number, not %s\n", a.c_str(), v);
+        usage();
+        return 2;
+      }
+      if (a == "--max-memory") setMaxMemoryAlloced(static_cast<long>(number * 1048576.0));
+      else setMaxTickCount(static_cast<long>(number));
+    }
     else if (a == "--help" || a == "-h") { usage(); return 0; }
     else if (a.size() > 1 && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "recognize: unknown option %s\n", a.c_str());
@@ -257,11 +366,40 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // Where the speech log goes is settled first, so that what the data-directory search reports
+  // is shown as the program's own message.
+  {
+    ShowLog show(nullptr);
+    speechLogPath();
+  }
+  // Inputs named on the command line must be files (a folder given by mistake is said so).
+  {
+    std::vector<std::pair<const char*, const char*>> inputs{{"speaker models", usrPath}};
+    for (const char* voc : vocPaths) inputs.push_back({"dictionary", voc});
+    if (rulPath) inputs.push_back({"grammar", rulPath});
+    if (jsgfPath) inputs.push_back({"grammar", jsgfPath});
+    for (const auto& [what, path] : inputs) {
+      const std::string problem = fileProblem(path);
+      if (!problem.empty()) {
+        std::fprintf(stderr, "recognize: cannot read %s %s: %s\n", what, path, problem.c_str());
+        return 1;
+      }
+    }
+  }
+
   int failed = 0;
   User user;
-  if (!user.readFile(usrPath)) {
-    std::fprintf(stderr, "recognize: cannot read speaker models %s\n", usrPath);
-    return 1;
+  {
+    ShowLog quiet(usrPath, false);
+    if (!user.readFile(usrPath)) {
+      std::string reason = quiet.last;
+      const std::string prefix = std::string("Speaker model file ") + usrPath;
+      if (reason.compare(0, prefix.size(), prefix) == 0) reason = reason.substr(prefix.size());
+      while (!reason.empty() && (reason[0] == ':' || reason[0] == ',' || reason[0] == ' ')) reason.erase(0, 1);
+      if (reason.empty()) reason = "not a speaker model file";
+      std::fprintf(stderr, "recognize: cannot read speaker models %s: %s\n", usrPath, reason.c_str());
+      return 1;
+    }
   }
   // The speaker's features are computed with the filter bank warped for that speaker.
   if (user.vtln != WavChannel::melFilterBankSecondEFormantBin()) WavChannel::melFilterBankWithVTLN(user.vtln);
@@ -271,6 +409,7 @@ int main(int argc, char** argv) {
   for (const char* voc : vocPaths) wordRoom += countInFile(voc, nullptr);
   WordDictionary words(wordRoom);
   for (const char* voc : vocPaths) {
+    ShowLog show(voc);
     if (!words.readFile(voc)) {
       std::fprintf(stderr, "recognize: cannot read dictionary %s\n", voc);
       failed = 1;
@@ -279,13 +418,13 @@ int main(int argc, char** argv) {
   RuleDictionary rules(rulPath ? 256 + countInFile(rulPath, "RULE") : 4096);
   std::vector<int> active;
   if (rulPath) {
+    ShowLog show(rulPath);
     if (!rules.readFile(rulPath, &words)) {
-      std::fprintf(stderr, "recognize: cannot read grammar %s\n", rulPath);
+      std::fprintf(stderr, "recognize: cannot read grammar %s: %s\n", rulPath, std::strerror(errno ? errno : EIO));
       return 1;
     }
     if (rules.readErrorCount() > 0) {
-      std::fprintf(stderr, "recognize: %d rule(s) of %s do not parse (see velmora.log)\n", rules.readErrorCount(),
-                   rulPath);
+      std::fprintf(stderr, "recognize: %d rule(s) of %s do not parse\n", rules.readErrorCount(), rulPath);
       failed = 1;
     }
     if (ruleNames.empty()) active = topLevelRules(rules);
@@ -311,6 +450,7 @@ int main(int argc, char** argv) {
     }
     const ssize_t written = write(fd, conversion.rul.data(), conversion.rul.size());
     close(fd);
+    ShowLog show(jsgfPath);
     const int read = written == static_cast<ssize_t>(conversion.rul.size()) && rules.readFile(temporary, &words);
     unlink(temporary);
     if (!read) {
@@ -318,8 +458,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (rules.readErrorCount() > 0) {
-      std::fprintf(stderr, "recognize: %d rule(s) of %s do not parse (see velmora.log)\n", rules.readErrorCount(),
-                   jsgfPath);
+      std::fprintf(stderr, "recognize: %d rule(s) of %s do not parse\n", rules.readErrorCount(), jsgfPath);
       failed = 1;
     }
     if (ruleNames.empty()) {
@@ -345,81 +484,123 @@ int main(int argc, char** argv) {
   Recognizer recognizer(&user, &words, &rules);
   StaticWavChannel sessionChannel;
   if (session) user.setChanCepMnDel(&sessionChannel);
-  for (const char* wave : waves) {
-    std::string error;
-    std::vector<int16_t> samples = readSpeech(wave, &error);
-    if (!error.empty()) {
-      std::fprintf(stderr, "recognize: %s: %s\n", wave, error.c_str());
-      failed = 1;
-      continue;
+  auto rulesOf = [&](const FSGNodeTypeItemAC& items, const char* separator, bool quoted) {
+    std::string s;
+    for (int k = 0; k < items.count(); k++) {
+      if (items[k].type != eRuleNode) continue;
+      const char* name = rules.nameOf(items[k].value);
+      if (!s.empty()) s += separator;
+      s += quoted ? jsonString(name ? name : "") : std::string(name ? name : "");
     }
-    WaveData data{samples.data(), static_cast<int32_t>(samples.size())};
-    StaticWavChannel fileChannel;
-    Utterance whole(nullptr);
-    Utterance* heard = nullptr;  // the session channel's utterance of this file
-    Utterance* uttp = &whole;
-    if (session) {
-      // The session channel keeps its normaliser and levels from file to file.
-      if (!samples.empty() && sessionChannel.open(&data) && sessionChannel.listen(1, nullptr) &&
-          sessionChannel.isUttAvailable() == 1)
-        heard = sessionChannel.takeUtt();
-      if (heard) uttp = heard;
-    } else {
-      if (!samples.empty() && fileChannel.open(&data)) {
-        user.setChanCepMnDel(&fileChannel);
-        Frame frame;
-        while (fileChannel.nextFrame(&frame) >= 0) whole.frames.add(frame);
-      }
-      whole.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
-    }
-    Utterance& utt = *uttp;
-    const int n = heard || utt.frameCount() > 0 ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
+    return s;
+  };
+  // Recognises one utterance of a file (number k of a file split at pauses, 0 when not split)
+  // and prints its result; a reason when it has none (or only for its first frames) goes to
+  // standard error and into the JSON object. 1 when the utterance got a result.
+  auto recogniseAndReport = [&](const char* wave, Utterance& utt, int k, bool heard) -> int {
+    const int n = heard ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
+    const int end = heard ? recognizer.lastEnd() : eEndNoSpeech;
     RecogResult* result = utt.result;
     const int count = result && n > 0 ? result->count() : 0;
+    const std::string name = k > 0 ? std::string(wave) + "#" + std::to_string(k) : std::string(wave);
+    std::string reason;
+    if (end != eEndResults) {
+      reason = recognizeEndText(end);
+      if (end == eEndTooLong) reason += ": only the first " + std::to_string(maxFramesInUtt) + " frames were searched";
+      if (end == eEndMemory) reason += " (limit " + std::to_string(maxMemoryAlloced >> 20) + " MB; raise it with --max-memory)";
+      if (end == eEndTime) reason += " (limit " + std::to_string(maxTickCount) + " ms; raise it with --max-time)";
+      std::fprintf(stderr, "recognize: %s: %s%s\n", name.c_str(), count > 0 ? "" : "no result: ", reason.c_str());
+    }
     char text[4096];
-    auto rulesOf = [&](const FSGNodeTypeItemAC& items, const char* separator, bool quoted) {
-      std::string s;
-      for (int k = 0; k < items.count(); k++) {
-        if (items[k].type != eRuleNode) continue;
-        const char* name = rules.nameOf(items[k].value);
-        if (!s.empty()) s += separator;
-        s += quoted ? jsonString(name ? name : "") : std::string(name ? name : "");
-      }
-      return s;
-    };
     if (json) {
-      std::string line = "{\"file\":" + jsonString(wave) + ",\"frames\":" + std::to_string(utt.frameCount()) +
-                         ",\"phoneLoopScore\":" + std::to_string(utt.phoneLoopScore) + ",\"nbest\":[";
+      std::string line = "{\"file\":" + jsonString(wave);
+      if (k > 0) line += ",\"utterance\":" + std::to_string(k);
+      line += ",\"frames\":" + std::to_string(utt.frameCount()) +
+              ",\"phoneLoopScore\":" + std::to_string(utt.phoneLoopScore) + ",\"nbest\":[";
       for (int i = 0; i < count; i++) {
         toAscii(*result->at(i), &words, text, sizeof text);
         if (i) line += ",";
         line += "{\"words\":" + jsonString(text) + ",\"score\":" + std::to_string(result->at(i)->score) +
                 ",\"rules\":[" + rulesOf(*result->at(i), ",", true) + "]}";
       }
-      line += "]";
+      line += "],\"reason\":" + (reason.empty() ? std::string("null") : jsonString(reason.c_str()));
       if (session) {
         line += ",\"normaliser\":[";
-        for (int k = 0; k < kStaticFeatures; k++)
-          line += (k ? "," : "") + std::to_string(sessionChannel.cepstralNormaliser()[k]);
+        for (int c = 0; c < kStaticFeatures; c++)
+          line += (c ? "," : "") + std::to_string(sessionChannel.cepstralNormaliser()[c]);
         line += "]";
       }
-      line += "}";
-      std::printf("%s\n", line.c_str());
+      emit(line + "}\n");
     } else {
       text[0] = 0;
       if (count > 0) toAscii(*result->at(0), &words, text, sizeof text);
-      std::printf("%s\t%s\n", wave, text);
+      std::string out = name + "\t" + text + "\n";
       for (int i = 0; i < count; i++) {
         toAscii(*result->at(i), &words, text, sizeof text);
-        std::printf("\t%d\t%d\t%s\t%s\n", i + 1, result->at(i)->score, text, rulesOf(*result->at(i), " ", false).c_str());
+        out += "\t" + std::to_string(i + 1) + "\t" + std::to_string(result->at(i)->score) + "\t" + text + "\t" +
+               rulesOf(*result->at(i), " ", false) + "\n";
       }
-      std::printf("\tphoneLoopScore\t%d\n\tframes\t%d\n", utt.phoneLoopScore, utt.frameCount());
+      out += "\tphoneLoopScore\t" + std::to_string(utt.phoneLoopScore) + "\n\tframes\t" +
+             std::to_string(utt.frameCount()) + "\n";
+      emit(out);
     }
-    std::fflush(stdout);
+    return count > 0 ? 1 : 0;
+  };
+
+  for (const char* wave : waves) {
+    std::string error;
+    std::vector<int16_t> samples;
+    const std::string problem = fileProblem(wave);
+    if (problem.empty())
+      samples = readSpeech(wave, &error);
+    else
+      error = problem;
+    if (!error.empty()) {
+      std::fprintf(stderr, "recognize: %s: %s\n", wave, error.c_str());
+      failed = 1;
+      continue;
+    }
+    WaveData data{samples.data(), static_cast<int32_t>(samples.size())};
     if (session) {
+      // The session channel keeps its normaliser and levels from file to file.
+      Utterance* heard = nullptr;
+      if (!samples.empty() && sessionChannel.open(&data) && sessionChannel.listen(1, nullptr) &&
+          sessionChannel.isUttAvailable() == 1)
+        heard = sessionChannel.takeUtt();
+      Utterance silent(nullptr);
+      if (!recogniseAndReport(wave, heard ? *heard : silent, 0, heard != nullptr)) failed = 1;
       delete heard;
       sessionChannel.close();
+      continue;
+    }
+    // Every frame of the file, from the channel state stored with the speaker's models.
+    StaticWavChannel fileChannel;
+    Utterance whole(nullptr);
+    if (!samples.empty() && fileChannel.open(&data)) {
+      user.setChanCepMnDel(&fileChannel);
+      Frame frame;
+      while (fileChannel.nextFrame(&frame) >= 0) whole.frames.add(frame);
+    }
+    whole.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+    if (whole.frameCount() <= maxFramesInUtt) {
+      if (!recogniseAndReport(wave, whole, 0, whole.frameCount() > 0)) failed = 1;
+      continue;
+    }
+    // Longer than one utterance: cut at the pauses, as a user who speaks several commands is
+    // heard utterance by utterance, and recognise each part.
+    int k = 0;
+    for (const auto& [from, to] : speechSpans(whole)) {
+      Utterance part(nullptr);
+      for (int i = from; i < to; i++) part.frames.add(whole.frames[i]);
+      part.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+      if (!recogniseAndReport(wave, part, ++k, true)) failed = 1;
+    }
+    if (k == 0) {
+      Utterance silent(nullptr);
+      recogniseAndReport(wave, silent, 0, false);
+      failed = 1;
     }
   }
+  if (failed && speechLogWrittenByThisProcess()) std::fprintf(stderr, "recognize: speech log: %s\n", speechLogPath());
   return failed;
 }
