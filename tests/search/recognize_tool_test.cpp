@@ -370,6 +370,28 @@ TEST(RecognizeToolLinking, NeedsNoSoundCardOrCodecLibraries) {
     EXPECT_EQ(std::string::npos, needed.find(library)) << library << " in\n" << needed;
 }
 
+// A contact grammar of compound names ("ann_lee") takes a word record for every pronunciation of
+// each compound on top of the dictionary's records: the word table is sized from the grammar too.
+TEST_F(RecognizeToolTest, AGrammarOfAThousandCompoundNamesLoads) {
+  const std::string phones = "sndgmbtk";
+  const std::string names = scratch("names.voc");
+  std::ofstream list(names);
+  auto name = [](int i) { return std::string("x") + static_cast<char>('a' + i % 26) + static_cast<char>('a' + i / 26); };
+  for (int i = 0; i < 40; i++) {
+    const std::string onset(1, phones[static_cast<size_t>(i % 8)]), coda(1, phones[static_cast<size_t>(i / 8)]);
+    list << name(i) << "\t" << onset << "@" << coda << "\t0\n" << name(i) << "\t" << onset << "u" << coda << "\t0\n";
+  }
+  list.close();
+  std::string body;
+  for (int n = 0; n < 1000; n++) body += name(n % 40) + "_" + name(n / 40) + "\n";
+  const std::string grammar = scratch("names.rul");
+  std::ofstream(grammar) << "RULE top { sun\n" << body << "} ;\n";
+  const ToolRun r = run("--usr " + usr + " --voc " + voc + " --voc " + names + " --rul " + grammar + " " + wave);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(0u, r.out.find(wave + "\tsun\n")) << r.out;
+  EXPECT_EQ(std::string::npos, r.err.find("Max Words")) << r.err;
+}
+
 TEST_F(RecognizeToolTest, JsgfGrammarsAreConverted) {
   const std::string jsgf = scratch("t.jsgf");
   std::ofstream(jsgf) << "#JSGF V1.0;\ngrammar t;\npublic <top> = <word>;\n<word> = sun | moon;\n";

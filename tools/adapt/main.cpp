@@ -182,9 +182,9 @@ void warnWithoutReferenceModels() {
   delete reference;
   if (!ok)
     std::fprintf(stderr,
-                 "adapt: warning: the reference models %s cannot be read (see velmora.log); the contexts no "
+                 "adapt: warning: the reference models %s cannot be read (see %s); the contexts no "
                  "prompt reaches keep their starting templates\n",
-                 path);
+                 path, speechLogPath());
 }
 
 bool hasChannelStore(const User& user) {
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
   }
   User user;
   if (!user.readFile(usrPath)) {
-    std::fprintf(stderr, "adapt: cannot read speaker models %s (see velmora.log)\n", usrPath);
+    std::fprintf(stderr, "adapt: cannot read speaker models %s (see %s)\n", usrPath, speechLogPath());
     return 1;
   }
   WordDictionary words(400000);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/log.h"
 #include "grammar/jsgf.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
@@ -42,8 +43,8 @@ int readsBack(const vlm::JsgfConversion& result, vlm::WordDictionary* words) {
   rules.readFd(fd, words);
   close(fd);
   if (rules.readErrorCount() == 0) return 1;
-  std::fprintf(stderr, "jsgf2rul: the .rul text does not read back: %d errors (see velmora.log)\n",
-               rules.readErrorCount());
+  std::fprintf(stderr, "jsgf2rul: the .rul text does not read back: %d errors (see %s)\n",
+               rules.readErrorCount(), vlm::speechLogPath());
   return 0;
 }
 

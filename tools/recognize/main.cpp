@@ -30,6 +30,7 @@
 #include <cerrno>
 #include <fstream>
 #include <sstream>
+#include <map>
 
 #include <cmath>
 #include <cstdio>
@@ -71,14 +72,6 @@ void emit(const std::string& text) {
     std::fprintf(stderr, "recognize: cannot write the results to standard output: %s\n", std::strerror(e ? e : EIO));
     std::exit(1);
   }
-}
-
-// "(details in the speech log <path>)" when this process wrote to the log, else nothing: a
-// message never points at a log that was not written.
-std::string logHint() {
-  const char* path = speechLogPath();
-  if (path == nullptr || !speechLogWrittenByThisProcess() || access(path, R_OK) != 0) return "";
-  return std::string(" (details in the speech log ") + path + ")";
 }
 
 // An input given by name must be a readable file, not a folder: "" when it is, else the reason.
@@ -129,6 +122,41 @@ int countInFile(const char* path, const char* prefix) {
   while (std::getline(in, line))
     if (n == 0 || line.compare(0, n, prefix) == 0) count++;
   return count;
+}
+
+// The word records a grammar's compound words ("ann_lee") will take on top of the dictionaries':
+// the rule parser makes a compound with a pronunciation for every combination of its parts'
+// pronunciations, each part with and without a pause in front, so 2^parts times the product of
+// the parts' pronunciation counts. Counted from the grammar's text and the .voc lines.
+long compoundRoom(const char* grammar, const std::vector<const char*>& vocs) {
+  std::ifstream in(grammar, std::ios::binary);
+  std::set<std::string> compounds;
+  std::map<std::string, long> prons;
+  std::string token;
+  while (in >> token) {
+    const size_t end = token.find_first_of(";{}()[]<>|*+=&\"");
+    if (end != std::string::npos) token.resize(end);
+    if (token.find('_') == std::string::npos || !compounds.insert(token).second) continue;
+    std::istringstream parts(token);
+    for (std::string part; std::getline(parts, part, '_');) prons.emplace(part, 0);
+  }
+  if (compounds.empty()) return 0;
+  for (const char* voc : vocs) {
+    std::ifstream v(voc, std::ios::binary);
+    for (std::string line; std::getline(v, line);) {
+      auto it = prons.find(line.substr(0, line.find('\t')));
+      if (it != prons.end()) it->second++;
+    }
+  }
+  long room = 0;
+  for (const std::string& compound : compounds) {
+    long records = 1;
+    std::istringstream parts(compound);
+    for (std::string part; std::getline(parts, part, '_') && records < (1L << 24);)
+      records *= std::max(1L, prons[part]) * 2;
+    room += std::min(records, 1L << 24) + 1;
+  }
+  return room;
 }
 
 // libsndfile, opened the first time a file is not RIFF or NIST: the wave files recognition is
@@ -198,6 +226,7 @@ std::vector<int16_t> readSpeech(const char* path, std::string* error) {
   if (loadWaveFile(path, &wave, reason, sizeof reason)) {
     mono.assign(wave.samples, wave.samples + wave.count);
     rate = wave.rate;
+    if (wave.warning[0]) std::fprintf(stderr, "recognize: %s: warning: %s\n", path, wave.warning);
   } else {
     std::string other;
     if (!readOtherFormat(path, &mono, &rate, &other)) {
@@ -207,7 +236,9 @@ std::vector<int16_t> readSpeech(const char* path, std::string* error) {
       return out;
     }
   }
-  if (!toSpeechSamples(mono.data(), static_cast<uint32_t>(mono.size()), rate, &out)) *error = "cannot resample to 11025 Hz";
+  char why[256] = {0};
+  if (!toSpeechSamples(mono.data(), static_cast<uint32_t>(mono.size()), rate, &out, why, sizeof why))
+    *error = why[0] ? why : "cannot resample to 11025 Hz";
   return out;
 }
 
@@ -405,9 +436,14 @@ int main(int argc, char** argv) {
   if (user.vtln != WavChannel::melFilterBankSecondEFormantBin()) WavChannel::melFilterBankWithVTLN(user.vtln);
   // Room for every pronunciation of the dictionaries and for the compound words the grammar
   // makes from their parts.
-  int wordRoom = 4096;
+  long wordRoom = 4096 + compoundRoom(rulPath ? rulPath : jsgfPath, vocPaths);
   for (const char* voc : vocPaths) wordRoom += countInFile(voc, nullptr);
-  WordDictionary words(wordRoom);
+  if (wordRoom > (1L << 26)) {
+    std::fprintf(stderr, "recognize: the grammar's compound words need %ld word records, more than %ld\n", wordRoom,
+                 1L << 26);
+    return 1;
+  }
+  WordDictionary words(static_cast<int>(wordRoom));
   for (const char* voc : vocPaths) {
     ShowLog show(voc);
     if (!words.readFile(voc)) {
