@@ -368,3 +368,48 @@ TEST(EnrollApp, NextProgramStartsAtExit) {
   EXPECT_EQ(entest::boxes().back().caption, "restart manually...");
   EXPECT_EQ(entest::boxes().back().text, "Create Process failed!!!");
 }
+
+// The unknown-word phase: a word no dictionary knows is spoken, recognised against its letter
+// groups, its pronunciations listed; the one accepted is appended to the chosen dictionary and
+// unknown.lst is deleted.
+TEST(EnrollApp, UnknownWordPhaseMakesAPronunciation) {
+  RecordBoxes record;
+  Fixture f("app-unknown");
+  const std::string wav = f.dir.file("ostrawen.wav");
+  if (std::system(("espeak-ng -v en-us -w '" + wav + "' 'ostrawen' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "espeak-ng is not installed";
+  setenv("VELMORA_MIC", wav.c_str(), 1);
+  setenv("VELMORA_MIC_FAST", "1", 1);
+  setenv("VELMORA_MIC_GAP", "1", 1);
+  entest::writeFile(f.dir.file("enrol.cfg"), "n:0\ns:\n");
+  entest::writeFile(f.dir.file("enrol.txt"), "cmd_end_calibrate\none two\n");
+  entest::writeFile(f.dir.file("unknown.lst"), "ostrawen\n");
+  entest::writeFile(f.dir.file("names.voc"), "ann\t@n\n");
+  ASSERT_EQ(f.app.initDialog(), 1);
+  ASSERT_EQ(f.app.begin("newuser.usr"), 1);
+  f.app.skipEnrol();
+  EXPECT_TRUE(f.app.unknownPhase());
+  EXPECT_FALSE(f.view.visible[kIdSkipEnrol]);
+  EXPECT_EQ(f.view.texts[kIdPrompt], "ostrawen");
+  f.app.toggleMic();
+  EXPECT_EQ(f.app.promptText(), "ostrawen");
+  pump(f.app, f.view);
+  ASSERT_FALSE(f.app.pronChoices().empty()) << "no pronunciation for the spoken word";
+  EXPECT_TRUE(f.view.visible[kIdPronList]);
+  EXPECT_TRUE(f.view.visible[kIdAcceptPron]);
+  EXPECT_EQ(f.view.lists[kIdPronList], f.app.pronChoices());
+  for (const std::string& c : f.app.pronChoices()) std::printf("candidate pronunciation: %s\n", c.c_str());
+  f.app.playPron("not a pronunciation!");
+  EXPECT_EQ(f.view.texts[kIdPronEdit], "");   // invalid: cleared
+  f.app.choosePron(0);
+  EXPECT_EQ(f.view.texts[kIdPronEdit], f.app.pronChoices()[0]);
+  f.view.pronsTarget = "names.voc";
+  f.app.acceptPron(f.app.pronChoices()[0]);   // the last line: the program exits
+  EXPECT_EQ(f.view.closed, 1);
+  const std::string voc = entest::readFile(f.dir.file("names.voc"));
+  EXPECT_EQ(voc.rfind("ann\t@n\n\nostrawen\t", 0), 0u) << voc;
+  EXPECT_FALSE(entest::exists(f.dir.file("unknown.lst")));
+  EXPECT_FALSE(f.app.pronsTargetOk("abc.voc"));
+  EXPECT_FALSE(f.app.pronsTargetOk("missing.voc"));
+  unsetenv("VELMORA_MIC");
+}
