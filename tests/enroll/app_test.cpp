@@ -12,6 +12,7 @@
 #include "audio/utterance.h"
 #include "fixture.h"
 #include "models/user.h"
+#include "platform/audio/audiodevice.h"
 
 using namespace vlm;
 using entest::DataDir;
@@ -211,7 +212,10 @@ TEST(EnrollApp, NewUserEnrollment) {
   EXPECT_EQ(f.app.promptText(), "tea");
   ASSERT_EQ(f.view.posted, std::vector<int>{kMsgPlayPrompt});   // the recording plays first
   EXPECT_FALSE(f.app.micOn());
+  const unsigned long long playedBefore = nullOutputBytesPlayed();
   pump(f.app, f.view);
+  // tea.wav went to the null speaker (16-bit samples) before the microphone listened.
+  EXPECT_GE(nullOutputBytesPlayed() - playedBefore, 2000u);
   EXPECT_EQ(entest::boxes().back().caption, "Low Volume");
   EXPECT_FALSE(f.app.lowVolumeFlag());
   EXPECT_EQ(f.app.repetitionsAccepted(), 0);
