@@ -417,3 +417,44 @@ TEST(EnrollApp, UnknownWordPhaseMakesAPronunciation) {
   EXPECT_FALSE(f.app.pronsTargetOk("missing.voc"));
   unsetenv("VELMORA_MIC");
 }
+
+// Two undos ask for the two repetitions taken back, oldest first, before the prompt that was
+// showing; the recordings heard again are accepted in that order.
+TEST(EnrollApp, UndoAsksForTheRepetitionsTakenBackInOrder) {
+  RecordBoxes record;
+  microphone({"c01.wav", "c01.wav", "c02.wav", "c01.wav", "c02.wav"});
+  Fixture f("app-undo");
+  entest::writeFile(f.dir.file("enrol.cfg"), "n:0\ns:\n");
+  entest::writeFile(f.dir.file("enrol.txt"),
+                    "cmd_end_calibrate\none two three four five\nits fleece was white as snow\n"
+                    "six seven eight nine ten\n");
+  ASSERT_EQ(f.app.initDialog(), 1);
+  ASSERT_EQ(f.app.begin("newuser.usr"), 1);
+  f.app.toggleMic();
+  pump(f.app, f.view);   // Low Volume
+  f.app.toggleMic();
+  const long start = nowMs();
+  while (f.app.repetitionsAccepted() < 2 && nowMs() - start < 60000) {
+    f.app.timerTick();
+    usleep(1000);
+  }
+  ASSERT_EQ(f.app.repetitionsAccepted(), 2);
+  EXPECT_EQ(f.app.promptText(), "six seven eight nine ten");
+  f.app.undo();
+  EXPECT_FALSE(f.app.micOn());
+  EXPECT_EQ(f.view.texts[kIdPrompt], "its fleece was white as snow");
+  f.app.undo();
+  EXPECT_EQ(f.view.texts[kIdPrompt], "one two three four five");
+  EXPECT_EQ(f.app.repetitionsAccepted(), 0);
+  EXPECT_EQ(f.app.keptUtterances()->pointIndex(), 0);
+  f.app.toggleMic();
+  EXPECT_EQ(f.app.promptText(), "one two three four five");
+  while (f.app.repetitionsAccepted() < 2 && nowMs() - start < 60000) {
+    f.app.timerTick();
+    usleep(1000);
+  }
+  EXPECT_EQ(f.app.repetitionsAccepted(), 2);
+  EXPECT_EQ(f.app.promptText(), "six seven eight nine ten");
+  f.app.toggleMic();
+  unsetenv("VELMORA_MIC");
+}
