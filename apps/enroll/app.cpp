@@ -215,6 +215,11 @@ void EnrollApp::listen(bool on) {
 void EnrollApp::toggleMic() {
   if (!chan) return;
   if (!micOn() && !playQueued) {
+    // A prompt still showing (the microphone failed to start) is asked for again, not skipped.
+    if (current.valid()) {
+      remembered.push_front(current);
+      current = Prompt();
+    }
     if (done && !unknownWordPhase && remembered.empty()) return;   // nothing left to say
     view->setText(kIdSay, "Say:");
     chan->bottomTracker().reInit(95, 90);
@@ -291,6 +296,8 @@ int EnrollApp::nextPrompt() {
       continue;
     }
     if (line.kind == PromptLine::eEndCalibrate) {
+      current = Prompt();
+      view->setText(kIdPrompt, "");
       finishCalibration();
       return 0;
     }

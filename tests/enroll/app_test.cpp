@@ -458,3 +458,22 @@ TEST(EnrollApp, UndoAsksForTheRepetitionsTakenBackInOrder) {
   f.app.toggleMic();
   unsetenv("VELMORA_MIC");
 }
+
+// A microphone that cannot start (here a file microphone whose recording does not open) leaves
+// the prompt to be asked for again at the next tap.
+TEST(EnrollApp, MicrophoneThatFailsKeepsThePrompt) {
+  RecordBoxes record;
+  setenv("VELMORA_MIC", "/nonexistent/recording.wav", 1);
+  Fixture f("app-badmic");
+  entest::writeFile(f.dir.file("enrol.cfg"), "n:0\ns:\n");
+  entest::writeFile(f.dir.file("enrol.txt"), "cmd_end_calibrate\none two three\nfour five\n");
+  ASSERT_EQ(f.app.initDialog(), 1);
+  ASSERT_EQ(f.app.begin("newuser.usr"), 1);
+  f.app.toggleMic();
+  EXPECT_FALSE(f.app.micOn());
+  ASSERT_FALSE(entest::boxes().empty());
+  EXPECT_EQ(entest::boxes().back().text, "Failed to open waveform input device.");
+  f.app.toggleMic();
+  EXPECT_EQ(f.app.promptText(), "one two three");
+  unsetenv("VELMORA_MIC");
+}
