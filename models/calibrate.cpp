@@ -117,4 +117,21 @@ int User::calibrate(UttFifo* utterances, WordDictionary* dict, CepMeanNorms* out
   return 1;
 }
 
+int hasChannelStore(const User& user) {
+  for (int j = 0; j <= kStoreSpeechPeak; j++)
+    if (user.models[kChannelStoreState][j] != 0) return 1;
+  return 0;
+}
+
+void prepareEnrollmentChannel(const User& user, WavChannel* channel) {
+  if (channel != nullptr && hasChannelStore(user)) user.setChanCepMnDel(channel);
+  WavChannel::melFilterBankWithVTLN(user.vtln > 0 ? user.vtln : kNeutralWarpBin);
+}
+
+void applyAdaptation(User* user, AdaptAccumHS* accums) {
+  if (user == nullptr || accums == nullptr) return;
+  accums->updateUser(user, 0);
+  user->cousinsUpdate(accums);
+}
+
 }  // namespace vlm

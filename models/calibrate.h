@@ -13,6 +13,8 @@ class Utterance;
 class WordDictionary;
 class RuleDictionary;
 class FSGNodeTypeItemAC;
+class WavChannel;
+class AdaptAccumHS;
 
 // The channel's normalisation block, as a WavChannel holds it.
 struct CepMeanNorms {
@@ -39,5 +41,16 @@ CalibrationRecognizeFn calibrationRecognizer();
 constexpr const char* kCalibrateRuleName = "_calibrateTmpRule";
 constexpr int kCalibrationPasses = 2;
 constexpr int kCalibrationPeakPercent = 60;   // the top tracker's level before each recording
+
+// Readies the enrolment channel for a speaker before the first recording: the process-wide filter
+// bank for the speaker's warp bin (58 when the file has none) and, when the speaker's file carries
+// a channel store, the channel's normaliser and levels from it. Shared by the enrollment program
+// and the adapt tool.
+void prepareEnrollmentChannel(const User& user, WavChannel* channel);
+// 1 when the speaker's channel store holds anything (a speaker saved after enrolment).
+int hasChannelStore(const User& user);
+// Applies the accumulated adaptation to the speaker: the full update of every touched template,
+// then the spread to the contexts no frame reached (User::cousinsUpdate).
+void applyAdaptation(User* user, AdaptAccumHS* accums);
 
 }  // namespace vlm

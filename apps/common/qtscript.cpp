@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPixmap>
+#include <cstdlib>
 
 #include "apps/common/transcript.h"
 #include "platform/msgbox.h"
@@ -126,7 +127,13 @@ bool QtScriptHost::shot(const std::string& path) {
   return t->grab().save(QString::fromStdString(path), "PNG");
 }
 
-bool QtScriptHost::done() { return tap("done"); }
+bool QtScriptHost::done() {
+  // The dialog's closing button: "done" (namefind), else "exit" (enroll's main dialog), else
+  // "cancel" (enroll's file dialogs).
+  for (const char* name : {"done", "exit", "cancel"})
+    if (tap(name)) return true;
+  return false;
+}
 
 int runModalDialog(QDialog* dialog) {
   QEventLoop loop;
@@ -180,6 +187,14 @@ int qtBox(const char* text, const char* caption, BoxButtons buttons, BoxIcon ico
 }  // namespace
 
 void installQtBoxHandler() { setMessageBoxHandler(qtBox); }
+
+void chooseHeadlessPlatform(bool scripted) {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (scripted && std::getenv("QT_QPA_PLATFORM") == nullptr && (display == nullptr || !display[0]) &&
+      (wayland == nullptr || !wayland[0]))
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
 
 bool offscreenPlatform() { return QGuiApplication::platformName() == QLatin1String("offscreen"); }
 

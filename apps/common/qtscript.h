@@ -53,6 +53,10 @@ class QtScriptHost : public ScriptHost {
 // it. Returns the dialog's result.
 int runModalDialog(QDialog* dialog);
 
+// Before the application object exists: a scripted run on a machine without a display (no
+// DISPLAY, no WAYLAND_DISPLAY, no QT_QPA_PLATFORM) runs offscreen rather than failing.
+void chooseHeadlessPlatform(bool scripted);
+
 // Shows message boxes as Qt dialogs (programs with a display and no script).
 void installQtBoxHandler();
 // The toolkit's platform is "offscreen" (no display): such runs write the transcript and answer

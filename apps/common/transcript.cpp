@@ -77,4 +77,11 @@ const char* boxAnswerLabel(int answer) {
   return "?";
 }
 
+void transcriptList(const std::string& name, const std::vector<std::string>& items, int selected) {
+  std::string line = "list " + name + " " + std::to_string(items.size());
+  for (const std::string& item : items) line += " " + quoted(item);
+  transcriptLine(line);
+  if (selected >= 0) transcriptLine("select " + name + " " + std::to_string(selected + 1));
+}
+
 }  // namespace vlm

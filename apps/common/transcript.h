@@ -25,6 +25,9 @@ void transcriptLine(const std::string& line);
 // "action NAME "arg1" "arg2"".
 void transcriptAction(const std::string& name, const std::vector<std::string>& args = {});
 
+// "list NAME N "item"..." and, when selected >= 0, "select NAME selected+1".
+void transcriptList(const std::string& name, const std::vector<std::string>& items, int selected);
+
 // Installs a message box handler that answers every box as the console handler does (from
 // $VLM_BOX_ANSWERS, else the box's default, both reported on standard error) and writes a "box"
 // line to the transcript.

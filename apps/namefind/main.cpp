@@ -62,12 +62,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  // A scripted run on a machine without a display runs offscreen rather than failing.
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (!scriptPath.empty() && std::getenv("QT_QPA_PLATFORM") == nullptr && (display == nullptr || !display[0]) &&
-      (wayland == nullptr || !wayland[0]))
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  chooseHeadlessPlatform(!scriptPath.empty());
 
   QApplication application(argc, argv);
   const bool headless = !scriptPath.empty() || offscreenPlatform();

@@ -187,12 +187,6 @@ void warnWithoutReferenceModels() {
                  path, speechLogPath());
 }
 
-bool hasChannelStore(const User& user) {
-  for (int j = 0; j <= kStoreSpeechPeak; j++)
-    if (user.models[kChannelStoreState][j] != 0) return true;
-  return false;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -276,8 +270,7 @@ int main(int argc, char** argv) {
 
   // The enrolment channel: its normaliser and levels carry over from recording to recording.
   StaticWavChannel channel(warpBinDisplayHook);
-  if (hasChannelStore(user)) user.setChanCepMnDel(&channel);
-  WavChannel::melFilterBankWithVTLN(user.vtln > 0 ? user.vtln : kNeutralWarpBin);
+  prepareEnrollmentChannel(user, &channel);
 
   warnWithoutReferenceModels();
 
@@ -395,10 +388,9 @@ int main(int argc, char** argv) {
     channel.close();
     rules.deleteRule(rule);
   }
-  accums.updateUser(&user, 0);
   // The contexts the prompts never reached follow their group's adapted contexts, as after the
   // calibration passes; without this they keep whatever calibration left them.
-  user.cousinsUpdate(&accums);
+  applyAdaptation(&user, &accums);
   progress("phase 2: %s of %s prompts adapted\n", std::to_string(adapted), std::to_string(phase2));
 
   if (readable == 0) {
