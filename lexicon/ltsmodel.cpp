@@ -350,8 +350,10 @@ int LtsModel::pronounce(const char* word, int length, LtsPronunciation* out, int
       order[j] = order[j - 1];
       order[j - 1] = t;
     }
-  int found = 0;
-  for (int i = 0; i < counts[length] && found < maxOut; ++i) {
+  // Paths that give the same phones (other segmentations of the word) add up.
+  LtsPronunciation merged[kLtsBeam];
+  int distinct = 0;
+  for (int i = 0; i < counts[length]; ++i) {
     char reversed[kLtsPronRoom];
     int n = 0;
     for (int t = length * kLtsBeam + order[i]; t >= 0 && trail[t].back >= 0; t = trail[t].back) {
@@ -359,15 +361,29 @@ int LtsModel::pronounce(const char* word, int length, LtsPronunciation* out, int
       for (int k = phoneCount[g] - 1; k >= 0 && n < kLtsPronRoom - 1; --k) reversed[n++] = text[phoneAt[g] + k];
     }
     if (n == 0) continue;  // no phone at all is no pronunciation
-    LtsPronunciation& r = out[found];
+    LtsPronunciation& r = merged[distinct];
     for (int k = 0; k < n; ++k) r.phones[k] = reversed[n - 1 - k];
     r.phones[n] = 0;
-    bool repeated = false;
-    for (int j = 0; j < found && !repeated; ++j) repeated = std::strcmp(out[j].phones, r.phones) == 0;
-    if (repeated) continue;
-    r.score = endScore[order[i]];
-    ++found;
+    const float score = endScore[order[i]];
+    int same = 0;
+    while (same < distinct && std::strcmp(merged[same].phones, r.phones) != 0) ++same;
+    if (same < distinct) {
+      const float high = merged[same].score > score ? merged[same].score : score;
+      const float low = merged[same].score > score ? score : merged[same].score;
+      merged[same].score = high + static_cast<float>(std::log1p(std::exp(static_cast<double>(low - high))));
+      continue;
+    }
+    r.score = score;
+    ++distinct;
   }
+  for (int i = 1; i < distinct; ++i)
+    for (int j = i; j > 0 && merged[j].score > merged[j - 1].score; --j) {
+      const LtsPronunciation t = merged[j];
+      merged[j] = merged[j - 1];
+      merged[j - 1] = t;
+    }
+  const int found = distinct < maxOut ? distinct : maxOut;
+  for (int i = 0; i < found; ++i) out[i] = merged[i];
   double sum = 0;
   for (int i = 0; i < found; ++i) sum += std::exp(static_cast<double>(out[i].score - out[0].score));
   for (int i = 0; i < found; ++i)

@@ -22,7 +22,7 @@ constexpr const char* kLtsModelFileName = "ltsmodel.bin";
 constexpr int kLtsMaxLetters = 48;        // longer words are left to the rules
 constexpr int kLtsPronRoom = 2 * kLtsMaxLetters + 1;
 constexpr int kLtsMaxAlternatives = 8;
-constexpr int kLtsBeam = 12;              // hypotheses kept per letter position
+constexpr int kLtsBeam = 8;               // hypotheses kept per letter position
 constexpr float kLtsBeamWidth = 12.0f;    // natural-log distance from the best kept
 // A second-best pronunciation is "close" when its probability is at least this share of the
 // best one's; callers then offer it as an alternative record.

@@ -411,17 +411,20 @@ namespace {
 int translateByModel(const char* cleaned, int length, PhoneBuf& buffer) {
   LtsModel* model = letterToSoundModel();
   if (!model || length <= 0) return 0;
-  PhoneBuf parts = buffer;
+  const int mark = buffer.length;
   for (int start = 0, i = 0; i <= length; ++i) {
     if (i < length && cleaned[i] != '_') continue;
     LtsPronunciation best;
     if (i > start) {
-      if (model->pronounce(cleaned + start, i - start, &best, 1) != 1) return 0;
-      parts.addWord(best.phones);
+      if (model->pronounce(cleaned + start, i - start, &best, 1) != 1) {
+        buffer.length = mark;  // the parts added so far go again
+        buffer.text[mark] = 0;
+        return 0;
+      }
+      buffer.addWord(best.phones);
     }
     start = i + 1;
   }
-  buffer = parts;
   return 1;
 }
 
@@ -597,7 +600,15 @@ int xlateCloseAlternative(char* target, const char* text, int room) {
   LtsPronunciation found[2];
   if (model->pronounce(cleaned, length, found, 2) < 2) return 0;
   if (found[1].score - found[0].score < std::log(kLtsCloseRatio)) return 0;
+  // Only when xlateString itself gives the model's best (not the speller's, as for a word in
+  // capitals).
+  char best[kLtsPronRoom + 2], alone[kLtsPronRoom + 2];
   PhoneBuf buffer;
+  buffer.clear();
+  buffer.addWord(found[0].phones);
+  copyOut(buffer, alone, sizeof alone, 1);
+  xlateString(best, text, sizeof best, nullptr, 1);
+  if (std::strcmp(best, alone) != 0) return 0;
   buffer.clear();
   buffer.addWord(found[1].phones);
   copyOut(buffer, target, room, 1);

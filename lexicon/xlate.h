@@ -58,8 +58,8 @@ char* xlateString(char* target, const char* text, int room, WordDictionary* dict
 // the rules when it is missing or VELMORA_LTS=rules); numbers, spelled words and words holding
 // characters the model does not know stay with the rules and the speller.
 
-// The model's second-best pronunciation of text, when text cleans to one word that the model
-// pronounces and that pronunciation's probability is at least kLtsCloseRatio of the best one's:
+// The model's second-best pronunciation of text, when text cleans to one word that xlateString
+// gives to the model (not spelled: "IBM" has none) and that pronunciation's probability is at least kLtsCloseRatio of the best one's:
 // written into target (joined, as xlateString writes it) and 1 returned; otherwise 0 and an
 // empty target. Callers add it as an alternative pronunciation with the same class as the best.
 int xlateCloseAlternative(char* target, const char* text, int room);

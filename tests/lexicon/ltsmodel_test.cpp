@@ -264,8 +264,11 @@ TEST_F(LtsTest, CloseAlternativeOnlyWhenNearlyAsLikely) {
   }
   EXPECT_GT(offered, 0);
   EXPECT_GT(withheld, 0);
-  // A text of two words has no single alternative.
+  // A text of two words has no single alternative, nor has a word that is spelled.
   EXPECT_EQ(vlm::xlateCloseAlternative(out, "read lead", sizeof out), 0);
+  // "read" has a close second guess; written in capitals it is spelled, and so has none.
+  ASSERT_EQ(vlm::xlateCloseAlternative(out, "Read", sizeof out), 1);
+  EXPECT_EQ(vlm::xlateCloseAlternative(out, "READ", sizeof out), 0);
 }
 
 TEST_F(LtsTest, PronmergeTakesUnknownWordsFromTheModelWithClassFour) {

@@ -1,7 +1,8 @@
 // ltstrain: trains the letter-to-sound model (lexicon/ltsmodel.h) from a .voc pronunciation
 // dictionary.
 //
-//   ltstrain [--order N] [--min-count K] [--iterations I] [--hold-out FILE]... IN.voc OUT.bin
+//   ltstrain [--order N] [--min-count K] [--prune-from P] [--iterations I] [--min-graphone K]
+//            [--candidates C] [--pairs] [--hold-out FILE]... IN.voc OUT.bin
 //
 // 1. Words: every pronunciation of every name made of the letters a-z and "'" (1 to 48 of them)
 //    whose pronunciation is made of phones only; left out are the held-out words
@@ -11,13 +12,15 @@
 //    are re-estimated by expectation maximisation over all paths (forward-backward); each word
 //    then takes its most probable path.
 // 3. An n-gram model over the aligned graphone sequences (word start and end marks added),
-//    interpolated Kneser-Ney with one absolute discount per order, turned into back-off form (the
-//    back-off weight of a history is its interpolation weight). N-grams of order 3 and above seen
-//    fewer than K times are dropped.
+//    interpolated modified Kneser-Ney (discounts for counts 1, 2 and 3 or more at each order),
+//    turned into back-off form (the
+//    back-off weight of a history is its interpolation weight). N-grams of order P (default 3)
+//    and above seen fewer than K times are dropped.
 // 4. The file (format in docs/lts.md), written to OUT.bin.tmp and renamed over OUT.bin.
 //
 // The result depends on the input and the options alone.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -162,7 +165,8 @@ void usage() {
   std::fprintf(stderr,
                "usage: ltstrain [--order N] [--min-count K] [--iterations I] [--hold-out FILE]... IN.voc OUT.bin\n"
                "  --order N       n-gram order over graphones (default 7)\n"
-               "  --min-count K   drop n-grams of order 3 and above seen fewer than K times (default 2)\n"
+               "  --min-count K   drop n-grams of order P and above seen fewer than K times (default 2)\n"
+               "  --prune-from P  the lowest order --min-count applies to (default 3, at least 2)\n"
                "  --iterations I  alignment re-estimation passes (default 8)\n"
                "  --min-graphone K drop graphones expected fewer than K times after alignment (default 3)\n"
                "  --candidates C  graphones kept per letter in its neighbours' context (default 16)\n"
@@ -205,7 +209,7 @@ unsigned quantise(double logValue) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int order = 7, minCount = 2, iterations = 8, minGraphone = 3, candidates = 16;
+  int order = 7, minCount = 2, pruneFrom = 3, iterations = 8, minGraphone = 3, candidates = 16;
   std::vector<std::string> holdOutFiles, paths;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -220,6 +224,8 @@ int main(int argc, char** argv) {
       if (!number(&minCount)) return usage(), 2;
     } else if (a == "--iterations") {
       if (!number(&iterations)) return usage(), 2;
+    } else if (a == "--prune-from") {
+      if (!number(&pruneFrom)) return usage(), 2;
     } else if (a == "--min-graphone") {
       if (!number(&minGraphone)) return usage(), 2;
     } else if (a == "--candidates") {
@@ -239,7 +245,7 @@ int main(int argc, char** argv) {
       paths.push_back(a);
     }
   }
-  if (paths.size() != 2 || order < 1 || order > 12 || minCount < 1 || iterations < 0 || candidates < 1 ||
+  if (paths.size() != 2 || order < 1 || order > 12 || minCount < 1 || pruneFrom < 2 || iterations < 0 || candidates < 1 ||
       candidates > 255) {
     usage();
     return 2;
@@ -374,24 +380,33 @@ int main(int argc, char** argv) {
         if (it != grams[n - 1].end() && it->first[0] != 0) it->second.count += 1;
       }
     }
-  std::vector<double> discount(order + 1, 0.5);
+  // Modified Kneser-Ney: three discounts per order, for counts 1, 2 and 3 or more.
+  std::vector<std::array<double, 4>> discount(order + 1, {0.0, 0.5, 1.0, 1.5});
+  auto discountOf = [&](int n, double count) {
+    const int c = count >= 3 ? 3 : static_cast<int>(std::lround(count));
+    return c <= 0 ? 0.0 : discount[n][c];
+  };
   for (int n = 1; n <= order; ++n) {
-    double n1 = 0, n2 = 0;
-    for (auto& [g, s] : grams[n]) {
-      if (std::fabs(s.count - 1) < 1e-9) ++n1;
-      if (std::fabs(s.count - 2) < 1e-9) ++n2;
+    double k[5] = {};
+    for (auto& [g, s] : grams[n])
+      for (int c = 1; c <= 4; ++c)
+        if (std::fabs(s.count - c) < 1e-9) ++k[c];
+    if (k[1] > 0 && k[2] > 0 && k[3] > 0 && k[4] > 0) {
+      const double y = k[1] / (k[1] + 2 * k[2]);
+      discount[n] = {0.0, 1 - 2 * y * k[2] / k[1], 2 - 3 * y * k[3] / k[2], 3 - 4 * y * k[4] / k[3]};
+      for (int c = 1; c <= 3; ++c) discount[n][c] = std::clamp(discount[n][c], 0.05, static_cast<double>(c));
     }
-    if (n1 > 0 && n2 > 0) discount[n] = n1 / (n1 + 2 * n2);
-    std::fprintf(stderr, "ltstrain: order %d: %zu n-grams, discount %.3f\n", n, grams[n].size(), discount[n]);
+    std::fprintf(stderr, "ltstrain: order %d: %zu n-grams, discounts %.3f %.3f %.3f\n", n, grams[n].size(),
+                 discount[n][1], discount[n][2], discount[n][3]);
   }
-  // Per history: the sum of the counts of its continuations and their number.
-  std::vector<std::unordered_map<Gram, std::pair<double, int>>> history(order + 1);
+  // Per history: the sum of the counts of its continuations and the mass their discounts free.
+  std::vector<std::unordered_map<Gram, std::pair<double, double>>> history(order + 1);
   for (int n = 1; n <= order; ++n)
     for (auto& [g, s] : grams[n]) {
       if (s.count <= 0) continue;
       auto& h = history[n][g.substr(0, n - 1)];
       h.first += s.count;
-      h.second += 1;
+      h.second += discountOf(n, s.count);
     }
   const double uniform = 1.0 / (graphoneTotal - 1);  // every graphone but the word start
   for (int n = 1; n <= order; ++n) {
@@ -399,21 +414,25 @@ int main(int argc, char** argv) {
       const auto& h = history[n][g.substr(0, n - 1)];
       double lower = uniform;
       if (n > 1) lower = std::exp(grams[n - 1][g.substr(1)].logProb);
-      const double gamma = discount[n] * h.second / h.first;
-      const double p = std::max(s.count - discount[n], 0.0) / h.first + gamma * lower;
+      if (h.first <= 0) {  // a history never continued at this order (the word start unigram)
+        s.logProb = std::log(lower);
+        continue;
+      }
+      const double gamma = h.second / h.first;
+      const double p = std::max(s.count - discountOf(n, s.count), 0.0) / h.first + gamma * lower;
       s.logProb = std::log(p);
     }
     if (n > 1)
       for (auto& [g, s] : grams[n - 1]) {
         auto it = history[n].find(g);
-        if (it != history[n].end()) s.backOff = std::log(discount[n] * it->second.second / it->second.first);
+        if (it != history[n].end()) s.backOff = std::log(it->second.second / it->second.first);
       }
   }
   // Word start is never predicted; it is a history only.
   long keptTotal = 0;
   for (int n = 1; n <= order; ++n)
     for (auto& [g, s] : grams[n]) {
-      s.kept = n < 3 || s.raw >= minCount;
+      s.kept = n < pruneFrom || s.raw >= minCount;
       if (s.kept) ++keptTotal;
     }
 
