@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "foundation/copystr.h"
@@ -112,7 +113,7 @@ int LtsModel::readImage(const unsigned char* image, int64_t length) {
   const uint32_t order = r.u32(), gCount = r.u32(), nCount = r.u32();
   // Graphone ids are 16-bit; the node count must at least hold the root and every unigram.
   if (!r.ok || order < 1 || order > 32 || gCount < 3 || gCount > 32000 || nCount < gCount + 1 ||
-      nCount > 50000000u || static_cast<int64_t>(nCount) * 4 > length * 8)
+      static_cast<int64_t>(nCount) * 5 > length)  // every node takes at least 5 bytes
     return 0;
 
   // One block: graphone texts and tables, the letter index, then the node tables.
@@ -188,7 +189,10 @@ int LtsModel::readImage(const unsigned char* image, int64_t length) {
     nodeLogProb[i] = -static_cast<float>(r.u16()) * kLogStep;
     const uint32_t children = r.varint();
     nodeBackOff[i] = children > 0 ? -static_cast<float>(r.u16()) * kLogStep : 0.0f;
-    if (g >= gCount || (i <= gCount && g != i - 1) || nextFree + children > nCount) r.ok = false;
+    // Unigrams in id order; a node's children come after it (breadth first), inside the table.
+    if (g >= gCount || (i <= gCount && g != i - 1) || nextFree + children > nCount ||
+        (children > 0 && nextFree <= i))
+      r.ok = false;
     firstChild[i] = static_cast<int>(nextFree);
     childCount[i] = static_cast<int>(children);
     nextFree += children;
@@ -235,7 +239,8 @@ int LtsModel::readImage(const unsigned char* image, int64_t length) {
   for (uint32_t i = 1; i < nCount; ++i) {
     for (int c = firstChild[i]; c < firstChild[i] + childCount[i]; ++c) {
       const int b = findChild(backOffNode[i], nodeGraphone[c]);
-      if (b < 0) return clear(), 0;  // a stored n-gram whose shorter form is missing
+      // A stored n-gram whose shorter form is missing, or stored after it, is no model.
+      if (b < 0 || b >= c) return clear(), 0;
       backOffNode[c] = b;
     }
     nextState[i] = childCount[i] > 0 ? static_cast<int>(i) : nextState[backOffNode[i]];
@@ -279,8 +284,9 @@ int LtsModel::canPronounce(const char* word, int length) const {
   return 1;
 }
 
-int LtsModel::pronounce(const char* word, int length, LtsPronunciation* out, int maxOut) {
+int LtsModel::pronounce(const char* word, int length, LtsPronunciation* out, int maxOut) const {
   if (!out || maxOut < 1 || !canPronounce(word, length)) return 0;
+  Hyp trail[kTrailRoom];
   if (maxOut > kLtsMaxAlternatives) maxOut = kLtsMaxAlternatives;
   // trail[p * kLtsBeam ..] holds the best hypotheses that end after p letters, best first, one
   // per state; counts[p] how many.
@@ -394,6 +400,7 @@ int LtsModel::pronounce(const char* word, int length, LtsPronunciation* out, int
 // The process's choice of translator.
 namespace {
 
+std::mutex choiceLock;
 LtsModel* chosenModel = nullptr;
 bool searched = false;
 char chosenPath[kVlmPathRoom + 1] = {0};
@@ -415,6 +422,7 @@ void dropModel() {
 }  // namespace
 
 LtsModel* letterToSoundModel() {
+  std::lock_guard<std::mutex> hold(choiceLock);
   if (searched) return chosenModel;
   searched = true;
   const char* path = nullptr;
@@ -435,6 +443,7 @@ LtsModel* letterToSoundModel() {
 }
 
 void setLetterToSoundModel(const char* path) {
+  std::lock_guard<std::mutex> hold(choiceLock);
   dropModel();
   searched = false;
   pathGiven = true;
@@ -444,6 +453,7 @@ void setLetterToSoundModel(const char* path) {
 }
 
 void resetLetterToSoundForTest() {
+  std::lock_guard<std::mutex> hold(choiceLock);
   dropModel();
   searched = false;
   pathGiven = false;

@@ -67,7 +67,8 @@ class LtsModel {
   int canPronounce(const char* word, int length) const;
   // Writes up to maxOut pronunciations of word into out, best first, distinct phone strings;
   // returns how many (0 when the word cannot be pronounced by the model).
-  int pronounce(const char* word, int length, LtsPronunciation* out, int maxOut);
+  // Reads the model only, so several threads may call it at once.
+  int pronounce(const char* word, int length, LtsPronunciation* out, int maxOut) const;
 
   int order() const { return modelOrder; }
   int graphoneCount() const { return graphones; }
@@ -116,20 +117,20 @@ class LtsModel {
   int* backOffNode = nullptr;     // the node of the history without its oldest graphone
   int* nextState = nullptr;       // the state after taking this node's graphone
 
-  // Decoding work space.
+  // Decoding work space (on the stack of each call, so that threads may decode at once).
   static constexpr int kTrailRoom = (kLtsMaxLetters + 1) * kLtsBeam;
-  Hyp trail[kTrailRoom];
-  int trailCount = 0;
 };
 
 // The model every letter-to-sound translation uses, or null when the rules are to be used: read
 // on first use from the path given to setLetterToSoundModel, else from $VELMORA_LTS (a model
 // path, or "rules" for the rules), else from kLtsModelFileName in the current directory, else
 // from it in the data directory. A missing file means the rules, silently; an unreadable one is
-// logged once and the rules are used.
+// logged once and the rules are used. The search happens once, under a lock: threads may
+// translate at once.
 LtsModel* letterToSoundModel();
 // Chooses the translator: a model file path, or null for the rule-based translator. The model
-// is read on the next use; the one read before is dropped.
+// is read on the next use; the one read before is dropped, so no other thread may be translating
+// while the choice changes.
 void setLetterToSoundModel(const char* path);
 // Forgets the choice so that the next use searches again (tests only).
 void resetLetterToSoundForTest();

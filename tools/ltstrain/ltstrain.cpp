@@ -14,7 +14,7 @@
 // 3. An n-gram model over the aligned graphone sequences (word start and end marks added),
 //    interpolated modified Kneser-Ney (discounts for counts 1, 2 and 3 or more at each order),
 //    turned into back-off form (the
-//    back-off weight of a history is its interpolation weight). N-grams of order P (default 3)
+//    back-off weight of a history is its interpolation weight). N-grams of order P (default 5)
 //    and above seen fewer than K times are dropped.
 // 4. The file (format in docs/lts.md), written to OUT.bin.tmp and renamed over OUT.bin.
 //
@@ -166,8 +166,8 @@ void usage() {
                "usage: ltstrain [--order N] [--min-count K] [--iterations I] [--hold-out FILE]... IN.voc OUT.bin\n"
                "  --order N       n-gram order over graphones (default 7)\n"
                "  --min-count K   drop n-grams of order P and above seen fewer than K times (default 2)\n"
-               "  --prune-from P  the lowest order --min-count applies to (default 3, at least 2)\n"
-               "  --iterations I  alignment re-estimation passes (default 8)\n"
+               "  --prune-from P  the lowest order --min-count applies to (default 5, at least 2)\n"
+               "  --iterations I  alignment re-estimation passes (default 6)\n"
                "  --min-graphone K drop graphones expected fewer than K times after alignment (default 3)\n"
                "  --candidates C  graphones kept per letter in its neighbours' context (default 16)\n"
                "  --pairs         allow two letters with two phones as one graphone\n"
@@ -209,7 +209,7 @@ unsigned quantise(double logValue) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int order = 7, minCount = 2, pruneFrom = 3, iterations = 8, minGraphone = 3, candidates = 16;
+  int order = 7, minCount = 2, pruneFrom = 5, iterations = 6, minGraphone = 3, candidates = 16;
   std::vector<std::string> holdOutFiles, paths;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
