@@ -406,8 +406,9 @@ void xlateCardinal(int32_t value, PhoneBuf& buffer) {
 namespace {
 
 // The trained model's translation of a cleaned word (its parts separated by "_"): each part is
-// added as a word. Returns 0, adding nothing, when no model is in use or a part holds a character
-// the model does not know (digits, "\&"), so that the rules translate the whole word.
+// added as a word. Returns 0, adding nothing, when no model is in use or it cannot pronounce a
+// part (a character it does not know, such as a digit or "\&"; a part too long; no path found),
+// so that the rules translate the whole word.
 int translateByModel(const char* cleaned, int length, PhoneBuf& buffer) {
   LtsModel* model = letterToSoundModel();
   if (!model || length <= 0) return 0;
