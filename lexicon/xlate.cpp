@@ -3,11 +3,13 @@
 #define VLM_UNIT "xlate"
 #include "lexicon/xlate.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 
 #include "foundation/log.h"
+#include "lexicon/ltsmodel.h"
 
 namespace vlm {
 
@@ -401,6 +403,34 @@ void xlateCardinal(int32_t value, PhoneBuf& buffer) {
 // ---------------------------------------------------------------------------------------------
 // Words and texts
 
+namespace {
+
+// The trained model's translation of a cleaned word (its parts separated by "_"): each part is
+// added as a word. Returns 0, adding nothing, when no model is in use or it cannot pronounce a
+// part (a character it does not know, such as a digit or "\&"; a part too long; no path found),
+// so that the rules translate the whole word.
+int translateByModel(const char* cleaned, int length, PhoneBuf& buffer) {
+  LtsModel* model = letterToSoundModel();
+  if (!model || length <= 0) return 0;
+  const int mark = buffer.length;
+  for (int start = 0, i = 0; i <= length; ++i) {
+    if (i < length && cleaned[i] != '_') continue;
+    LtsPronunciation best;
+    if (i > start) {
+      if (model->pronounce(cleaned + start, i - start, &best, 1) != 1) {
+        buffer.length = mark;  // the parts added so far go again
+        buffer.text[mark] = 0;
+        return 0;
+      }
+      buffer.addWord(best.phones);
+    }
+    start = i + 1;
+  }
+  return 1;
+}
+
+}  // namespace
+
 void xlateWord(const char* word, int length, PhoneBuf& buffer) {
   if (!word || length <= 0) return;
   // The cleaned word framed by boundary marks, with a NUL in front so that no left context can
@@ -435,6 +465,7 @@ void xlateWord(const char* word, int length, PhoneBuf& buffer) {
     return;
   }
 
+  if (translateByModel(framed + 2, static_cast<int>(end - (framed + 2)), buffer)) return;
   if (buffer.length > 0) buffer.addFrag(" ");
   const char* p = framed + 2;
   while (*p) p = xlateLettersByRule(buffer, p, xlateRuleBlock(static_cast<unsigned char>(*p)), framed + 1);
@@ -486,6 +517,35 @@ bool isWordBreakPunctuation(int c) {
   }
 }
 
+// Copies the buffer's phones to target (at most room - 2 characters, then a NUL) and returns
+// the end.
+char* copyOut(const PhoneBuf& buffer, char* target, int room, int join) {
+  // Whitespace separates words; equal lower-case phones in a row (doubled consonant
+  // letters, equal phones meeting across a joined word boundary) become one.
+  const int maxChars = room - 2 > 0 ? room - 2 : 0;
+  char* t = target;
+  char last = 0;
+  bool inBreak = false;
+  for (int i = 0; i < buffer.length; ++i) {
+    const char c = buffer.text[i];
+    if (isWhite(static_cast<unsigned char>(c))) {
+      if (t > target && !inBreak) {
+        if ((last == 'O' || last == '0') && t - target < maxChars) *t++ = last = 'w';
+        if (!join && t - target < maxChars) *t++ = last = ' ';
+        inBreak = true;
+      }
+      continue;
+    }
+    inBreak = false;
+    if (c == last && isLowerLetter(static_cast<unsigned char>(c))) continue;
+    if (t - target >= maxChars) break;
+    *t++ = last = c;
+  }
+  if (t > target && t[-1] == ' ') --t;
+  *t = 0;
+  return t;
+}
+
 }  // namespace
 
 char* xlateString(char* target, const char* text, int room, WordDictionary* dictionary, int join) {
@@ -527,30 +587,33 @@ char* xlateString(char* target, const char* text, int room, WordDictionary* dict
     }
   }
 
-  // Copy out: whitespace separates words; equal lower-case phones in a row (doubled consonant
-  // letters, equal phones meeting across a joined word boundary) become one.
-  const int maxChars = room - 2 > 0 ? room - 2 : 0;
-  char* t = target;
-  char last = 0;
-  bool inBreak = false;
-  for (int i = 0; i < buffer.length; ++i) {
-    const char c = buffer.text[i];
-    if (isWhite(static_cast<unsigned char>(c))) {
-      if (t > target && !inBreak) {
-        if ((last == 'O' || last == '0') && t - target < maxChars) *t++ = last = 'w';
-        if (!join && t - target < maxChars) *t++ = last = ' ';
-        inBreak = true;
-      }
-      continue;
-    }
-    inBreak = false;
-    if (c == last && isLowerLetter(static_cast<unsigned char>(c))) continue;
-    if (t - target >= maxChars) break;
-    *t++ = last = c;
-  }
-  if (t > target && t[-1] == ' ') --t;
-  *t = 0;
-  return t;
+  return copyOut(buffer, target, room, join);
+}
+
+int xlateCloseAlternative(char* target, const char* text, int room) {
+  if (!target || room < 1) return 0;
+  *target = 0;
+  LtsModel* model = letterToSoundModel();
+  char cleaned[1024];
+  const char* end = text ? cleanUpName(cleaned, text, sizeof cleaned, 0) : nullptr;
+  if (!model || !end) return 0;
+  const int length = static_cast<int>(end - cleaned);
+  LtsPronunciation found[2];
+  if (model->pronounce(cleaned, length, found, 2) < 2) return 0;
+  if (found[1].score - found[0].score < std::log(kLtsCloseRatio)) return 0;
+  // Only when xlateString itself gives the model's best (not the speller's, as for a word in
+  // capitals).
+  char best[kLtsPronRoom + 2], alone[kLtsPronRoom + 2];
+  PhoneBuf buffer;
+  buffer.clear();
+  buffer.addWord(found[0].phones);
+  copyOut(buffer, alone, sizeof alone, 1);
+  xlateString(best, text, sizeof best, nullptr, 1);
+  if (std::strcmp(best, alone) != 0) return 0;
+  buffer.clear();
+  buffer.addWord(found[1].phones);
+  copyOut(buffer, target, room, 1);
+  return *target != 0;
 }
 
 }  // namespace vlm

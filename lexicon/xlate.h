@@ -53,6 +53,17 @@ char* cleanUpName(char* target, const char* source, int room, int limit);
 // separated by single spaces. dictionary may be null.
 char* xlateString(char* target, const char* text, int room, WordDictionary* dictionary, int join);
 
+// Words that go to the rewrite rules are translated by the trained letter-to-sound model instead
+// when one is in use (letterToSoundModel() in lexicon/ltsmodel.h: the shipped ltsmodel.bin, or
+// the rules when it is missing or VELMORA_LTS=rules); numbers, spelled words and words holding
+// characters the model does not know stay with the rules and the speller.
+
+// The model's second-best pronunciation of text, when text cleans to one word that xlateString
+// gives to the model (not spelled: "IBM" has none) and that pronunciation's probability is at least kLtsCloseRatio of the best one's:
+// written into target (joined, as xlateString writes it) and 1 returned; otherwise 0 and an
+// empty target. Callers add it as an alternative pronunciation with the same class as the best.
+int xlateCloseAlternative(char* target, const char* text, int room);
+
 // Translates one word of length bytes (by rule, or spelled when it is written in capitals, has
 // capitals inside it, or is an initial such as "J.") and appends it to buffer.
 void xlateWord(const char* word, int length, PhoneBuf& buffer);

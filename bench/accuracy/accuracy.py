@@ -74,7 +74,33 @@ def write_if_changed(path, text):
 
 # ---- 1. grammar, dictionaries, test commands --------------------------------------------------
 
-def make_grammar(out, count, seed=G.TEST_SEED):
+def names_from_lts(contacts, translator, build, gdir):
+    """The contacts' names as pronmerge gives them with no reference dictionary: every name by
+    letter-to-sound ("rules", or "model": data/ltsmodel.bin), class 4, with the model's close
+    second guess as an alternative. Returns {name: [.voc lines]}."""
+    work = os.path.join(gdir, f"lts-{translator}")
+    os.makedirs(work, exist_ok=True)
+    for old in ("fulldict.voc", "ltsmodel.bin", "out.voc"):
+        if os.path.exists(os.path.join(work, old)):
+            os.unlink(os.path.join(work, old))
+    names = sorted({n for pair in contacts for n in pair})
+    with open(os.path.join(work, "names.lst"), "w", encoding="latin-1") as f:
+        f.write("".join(n + "\n" for n in names))
+    env = dict(os.environ)
+    env.pop("VELMORA_LTS", None)
+    if translator == "model":
+        shutil.copyfile(os.path.join(ROOT, "data", "ltsmodel.bin"), os.path.join(work, "ltsmodel.bin"))
+    else:
+        env["VELMORA_LTS"] = "rules"
+    subprocess.run([os.path.join(build, "bin", "pronmerge"), "names.lst"], cwd=work, env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+    lines = {}
+    for line in open(os.path.join(work, "out.voc"), encoding="latin-1"):
+        lines.setdefault(line.split("\t")[0], []).append(line.rstrip("\n"))
+    return lines
+
+
+def make_grammar(out, count, seed=G.TEST_SEED, lts_names="", build=""):
     gdir = os.path.join(out, "grammar")
     os.makedirs(gdir, exist_ok=True)
     base_path = os.path.join(ROOT, "data", "base.voc")
@@ -86,6 +112,9 @@ def make_grammar(out, count, seed=G.TEST_SEED):
     rules = G.build_rules(contacts)
     words = G.all_words(rules)
     voc, missing_voc = G.voc_lines(words, base, full)
+    if lts_names:
+        by_lts = names_from_lts(contacts, lts_names, build, gdir)
+        voc = [l for l in voc if l.split("\t")[0] not in by_lts] + [l for ls in by_lts.values() for l in ls]
     dic, missing_cmu = G.cmu_lines(words, cmu)
     if missing_voc or missing_cmu:
         raise SystemExit(f"words missing from the dictionaries: ours {missing_voc}, CMU {missing_cmu}")
@@ -341,6 +370,9 @@ def main():
     ap.add_argument("--voices", default=DEFAULT_VOICES, help="comma-separated held-out voices")
     ap.add_argument("--usr", default=os.path.join(ROOT, "data", "newuser.usr"), help="starting models")
     ap.add_argument("--jobs", type=int, default=2, help="parallel synthesis jobs")
+    ap.add_argument("--names-from-lts", choices=["rules", "model"], default="",
+                    help="take the contacts' names from letter-to-sound (pronmerge without a reference "
+                         "dictionary) instead of the dictionaries: the rules or data/ltsmodel.bin")
     ap.add_argument("--repeat", type=int, default=3,
                     help="runs of each timed recogniser run; the lowest CPU time counts")
     args = ap.parse_args()
@@ -370,7 +402,9 @@ def main():
     for n in notes:
         log(n)
 
-    gdir, rules, tests = make_grammar(out, args.count, args.seed)
+    gdir, rules, tests = make_grammar(out, args.count, args.seed, args.names_from_lts, build)
+    if args.names_from_lts:
+        notes.append(f"CONTACT NAMES FROM LETTER-TO-SOUND ({args.names_from_lts}), not from the dictionaries.")
     if args.seed != G.TEST_SEED:
         notes.append(f"DEVELOPMENT SET: commands sampled with seed {args.seed}, not the test seed {G.TEST_SEED}.")
     # A snapshot of the starting models (and of the reference set adaptation spreads from), so that

@@ -13,6 +13,8 @@ prog=$build/bin/pronmerge
 work=$(mktemp -d /tmp/vlm_pronmerge_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cp "$src/data/fulldict.voc" "$work/"
+# The letter-to-sound model beside it, as installed (VELMORA_LTS=rules measures the rules instead).
+[ -f "$src/data/ltsmodel.bin" ] && cp "$src/data/ltsmodel.bin" "$work/"
 python3 "$src/bench/pronmerge/make_names.py" "$count" > "$work/contacts.lst"
 : > "$work/empty.lst"
 cd "$work"

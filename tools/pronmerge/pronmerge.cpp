@@ -133,7 +133,11 @@ int main(int argc, char** argv) {
           if (w && w->index > kOutOfVocabularyWord) continue;
           xlateString(pron, word, sizeof pron, &referenceDictionary, 1);
           // A translation that is no pronunciation leaves the word unknown.
-          if (isValidPron(pron)) referenceDictionary.addWordIfNew(word, pron, kLetterToSoundClass);
+          if (!isValidPron(pron)) continue;
+          referenceDictionary.addWordIfNew(word, pron, kLetterToSoundClass);
+          // The model's second guess, when nearly as likely, as an alternative of the same class.
+          if (xlateCloseAlternative(pron, word, sizeof pron) && isValidPron(pron))
+            referenceDictionary.addWordIfNew(word, pron, kLetterToSoundClass);
         }
         continue;  // parse the same entry again
       }
