@@ -148,6 +148,10 @@ def vocabulary(texts, pronmerge, fulldict):
     """The .voc text pronmerge makes for these texts (one entry per line)."""
     with tempfile.TemporaryDirectory(prefix="make_demo-") as tmp:
         os.symlink(os.path.abspath(fulldict), os.path.join(tmp, "fulldict.voc"))
+        # Names the dictionary lacks get their pronunciations from the shipped letter-to-sound
+        # model, as pronmerge gives them on a device (it looks for the model beside its lists).
+        model = os.path.join(os.path.dirname(os.path.abspath(fulldict)), "ltsmodel.bin")
+        os.symlink(model, os.path.join(tmp, "ltsmodel.bin"))
         with open(os.path.join(tmp, "names.lst"), "w", encoding="latin-1", newline="\n") as f:
             f.writelines(t + "\n" for t in texts)
         subprocess.run([pronmerge, "names.lst"], cwd=tmp, check=True, stdout=subprocess.DEVNULL)
