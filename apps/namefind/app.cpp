@@ -59,10 +59,10 @@ class ReportedActions : public NamefindActions {
     view->action("switch-to", {entry.second, row ? row->text(eColPath) : std::string()});
   }
   void mail(const Entry* contact, bool voice) override {
-    view->action(voice ? "voice-mail" : "mail", {contact ? contact->first + " " + contact->second : std::string()});
+    view->action(voice ? "voice-mail" : "mail", {contact ? entryName(*contact) : std::string()});
   }
   void appointment(const Entry* contact, const std::string& type) override {
-    view->action("appointment", {contact ? contact->first + " " + contact->second : std::string(), type});
+    view->action("appointment", {contact ? entryName(*contact) : std::string(), type});
   }
   void playPronunciation(const std::string& spelling) override { view->action("play-pron", {spelling}); }
   void inspectPronunciations(const std::vector<std::string>& names) override { view->action("pron-dialog", names); }
@@ -323,8 +323,7 @@ void NamefindApp::findMatchesOf(int i) {
         view->postMessage(kMsgPlayPron);
     }
     if (match.contacts) {
-      const Entry& e = contactsStore->entries[static_cast<size_t>(match.entry)];
-      choiceTexts.push_back(e.first + " " + e.second);
+      choiceTexts.push_back(entryName(contactsStore->entries[static_cast<size_t>(match.entry)]));
     } else {
       choiceTexts.push_back(text);
     }

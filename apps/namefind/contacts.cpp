@@ -355,21 +355,33 @@ void emitLine(std::vector<std::string>* lines, std::string* line) {
 
 }  // namespace
 
-std::vector<std::string> detailLines(const Entry& entry, const Row* row) {
-  std::vector<std::string> lines;
+std::string entryName(const Entry& entry) {
   std::string name = entry.first;
   if (!entry.second.empty()) name += (name.empty() ? "" : " ") + entry.second;
+  if (name.empty()) name = entry.third;
+  return name;
+}
+
+std::vector<std::string> detailLines(const Entry& entry, const Row* row) {
+  std::vector<std::string> lines;
+  const std::string name = entryName(entry);
   if (!name.empty()) lines.push_back(name.substr(0, kMaxDetailLine));
   if (row == nullptr) return lines;
-  // The columns that give the name line are not repeated.
+  // The columns that give the name line are not repeated (a contact with only a company is
+  // named by it).
   const bool command = entry.kind == eKindCommand;
+  const bool companyIsName = !command && entry.first.empty() && entry.second.empty();
   std::string line;
   for (const auto& f : row->fields) {
     const int c = f.first;
     if (c < 0 || c >= kTsvColumnCount) continue;
     if (command ? (c == eColStartWord || c == eColEndWord) : (c == eColFirstName || c == eColLastName)) continue;
+    if (companyIsName && c == eColCompanyName) continue;
     const ColumnInfo& info = kTsvColumns[c];
     const std::string text = std::string(info.label) + f.second;
+    // A labelled field ("w: ") begins a line of its own even when it joins the fields after it
+    // (its extension): actions find a phone line by the label at its start.
+    if (std::strchr(info.label, ':') != nullptr) emitLine(&lines, &line);
     switch (info.flags & COLUMN_LAYOUT_MASK) {
       case eLayoutJoin:
         line += (line.empty() ? "" : " ") + text;

@@ -125,6 +125,8 @@ class TsvStore {
   int storeKind;
 };
 
+// The name an entry is shown by: first and last name, else the company.
+std::string entryName(const Entry& entry);
 // The details view of a row: the name, then its fields laid out by their flags.
 std::vector<std::string> detailLines(const Entry& entry, const Row* row);
 // The number after "LABEL:" in the details lines, or "" when no line begins so.

@@ -2,6 +2,8 @@
 // details view, the find lists and the rewritten vocabulary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "apps/namefind/contacts.h"
 #include "fixture.h"
 #include "lexicon/worddict.h"
@@ -221,4 +223,20 @@ TEST(TsvStore, RewrittenVocabularyLosesTheDeletedContactsWords) {
   EXPECT_EQ(voc.find("tarnowicz"), std::string::npos);
   EXPECT_NE(voc.find("ann\t"), std::string::npos);
   EXPECT_FALSE(nftest::exists(dir.file("deftmp.voc")));
+}
+
+TEST(TsvStore, EveryLabelledNumberBeginsALine) {
+  TsvStore demo(eKindContact);
+  demo.loadText(shipped("demo.tsv"));
+  const Entry* ann = entryNamed(demo, "Ann", "Lee");
+  const std::vector<std::string> lines = detailLines(*ann, &demo.rows[static_cast<size_t>(ann->row)]);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Ann Lee", "h: (555) 555-0101", "w: 555-555-0102", "cell: 555-555-0103",
+                                             "e: ann.lee@example.com", "12 Orchard Lane", "Springfield IL 62704 USA",
+                                             "birthday: 14/03/1979"}));
+  // A contact with only a company is named by it, once.
+  const std::vector<std::string> company = detailLines(demo.entries[0], &demo.rows[0]);
+  ASSERT_FALSE(company.empty());
+  EXPECT_EQ(company[0], "Riverside Software");
+  EXPECT_EQ(std::count(company.begin(), company.end(), "Riverside Software"), 1);
+  EXPECT_EQ(entryName(demo.entries[0]), "Riverside Software");
 }
