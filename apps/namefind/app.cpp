@@ -10,6 +10,7 @@
 
 #include "apps/namefind/commands.h"
 #include "apps/namefind/config.h"
+#include "apps/namefind/vcard.h"
 #include "audio/channel.h"
 #include "audio/utterance.h"
 #include "foundation/log.h"
@@ -168,6 +169,7 @@ void NamefindApp::releaseEngine() {
   commands.reset();
   contactsStore.reset();
   commandsStore.reset();
+  addressBook.reset();
   currentUtt = nullptr;
   rules.reset();
   words.reset();
@@ -183,7 +185,9 @@ void NamefindApp::postStart() {
     commandsStore = std::make_unique<TsvStore>(eKindCommand);
     st.loadedContactsPath = st.contactsFilePath;
     if (endsWithNoCase(st.contactsFilePath, "outlook.tsv")) {
-      logError("namefind: contacts from the address book are not read yet");
+      // The desktop's address book: the contacts of contacts.vcf.
+      addressBook = std::make_unique<VCardFile>();
+      if (!addressBook->load(st.inDataDir("contacts.vcf"), contactsStore.get())) logError("can't open contacts.vcf");
     } else if (!contactsStore->load(st.contactsFilePath)) {
       logError("can't open .tsv file");
     }
@@ -507,7 +511,13 @@ void NamefindApp::saveStores() {
     messageBox(("Couldn't save " + baseName(path) + ".\nThe previous file is kept.").c_str(), "Save Error", eBoxOk,
                eIconError, eAnswerOk);
   };
-  if (contactsStore && !st.loadedContactsPath.empty() && !endsWithNoCase(st.loadedContactsPath, "outlook.tsv")) {
+  if (contactsStore && addressBook) {
+    // Only deletions reach the address book; every other card stays byte for byte.
+    const std::string vcf = st.inDataDir("contacts.vcf");
+    if (!addressBook->save(vcf, st.inDataDir("deftmp.vcf"), *contactsStore)) failed(vcf);
+    if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath, tmpVoc))
+      failed(st.loadedVocPath);
+  } else if (contactsStore && !st.loadedContactsPath.empty()) {
     contactsStore->sortEntries();
     if (!contactsStore->save(st.loadedContactsPath, tmpTsv)) failed(st.loadedContactsPath);
     if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath, tmpVoc))

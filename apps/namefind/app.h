@@ -22,6 +22,7 @@ class UttFifo;
 class AdaptAccumHS;
 class Utterance;
 class CommandGrammar;
+class VCardFile;
 struct CommandMatch;
 
 // What the shell asks of the main dialog.
@@ -168,6 +169,7 @@ class NamefindApp {
   std::unique_ptr<AdaptAccumHS> accums;
   std::unique_ptr<TsvStore> contactsStore;
   std::unique_ptr<TsvStore> commandsStore;
+  std::unique_ptr<VCardFile> addressBook;   // the contacts of "outlook.tsv"
   std::unique_ptr<CommandGrammar> commands;
   std::unique_ptr<NamefindActions> defaultActions;
   NamefindActions* actions = nullptr;

@@ -185,3 +185,39 @@ TEST(NamefindEntries, UndeleteNewAndEditedEntries) {
   EXPECT_NE(tsv.find("typed\\twith a tab"), std::string::npos);
   EXPECT_NE(nftest::readFile(dir.file("demo.voc")).find("quorrin\t"), std::string::npos);
 }
+
+TEST(NamefindEntries, AddressBookContactsAndDeletion) {
+  DemoDir dir("entries-vcf");
+  const std::string kept = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Tarnowicz;Marcus\r\nTEL;TYPE=WORK:555-0142\r\n"
+                           "X-ODD;x=y:kept byte for byte\r\nEND:VCARD\r\n";
+  const std::string gone = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann\r\nEND:VCARD\r\n";
+  nftest::writeFile(dir.file("contacts.vcf"), gone + kept);
+  nftest::copyFile(dir.file("demo.voc"), dir.file("outlook.voc"));
+  nftest::writeFile(dir.file("namefind.cfg"), "u:tester.usr\nt:outlook.tsv\ni:1\n");
+  {
+    RecordBoxes record;
+    nftest::boxAnswers() = {eAnswerOk};
+    ActionView view;
+    NamefindApp app(&view, dir.dir(), false);
+    ASSERT_EQ(app.initMain(), 1);
+    app.onMessage(kMsgNamefindStart);
+    ASSERT_EQ(app.contactStore()->entries.size(), 2u);
+    // Found by voice through the name rule like any contact.
+    std::vector<CommandMatch> matches;
+    FSGNodeTypeItemAC h;
+    h.add(eRuleNode, app.grammar()->nameRule);
+    for (const char* w : {"look", "up", "tarnowicz"}) h.add(eWordNode, app.mainWords()->getWordData(w)->index);
+    ASSERT_EQ(app.grammar()->findMatches(h, 0, &matches), 1);
+    app.actOnEntry(true, matches[0].entry);
+    EXPECT_EQ(view.lists[kIdDetails], (std::vector<std::string>{"Marcus Tarnowicz", "w: 555-0142"}));
+    app.showContact(entryOf(*app.contactStore(), "Lee"));
+    ASSERT_EQ(app.deleteCurrent(), 1);
+    EXPECT_TRUE(app.exitSequence());
+  }
+  EXPECT_EQ(nftest::readFile(dir.file("contacts.vcf")), kept);
+  EXPECT_FALSE(nftest::exists(dir.file("deftmp.vcf")));
+  EXPECT_FALSE(nftest::exists(dir.file("outlook.tsv")));
+  const std::string voc = nftest::readFile(dir.file("outlook.voc"));
+  EXPECT_NE(voc.find("tarnowicz\t"), std::string::npos);
+  EXPECT_EQ(voc.find("ann\t"), std::string::npos);
+}
