@@ -210,7 +210,11 @@ void TsvStore::loadText(const std::string& text) {
     Row row;
     // Values beyond the header's columns, empty values and those of ignored columns are dropped.
     for (size_t i = 0; i < values.size() && i < columns.size(); i++) {
-      if (columns[i] < 0 || values[i].empty()) continue;
+      // Leading blanks of a value are dropped like those of a line: a value that comes first on
+      // a written line would lose them at the next read anyway.
+      const size_t lead = values[i].find_first_not_of(' ');
+      if (lead == std::string::npos || columns[i] < 0) continue;
+      if (lead > 0) values[i].erase(0, lead);
       if (row.get(columns[i]) != nullptr) {
         duplicateColumnValues++;   // a column named twice in the header: the first value counts
         continue;

@@ -67,6 +67,8 @@ TEST(TsvStore, FormatEdgeCases) {
        "firstName\tcellTel\t\nAnn\t555\n"},
       {"desktop export names", "First Name\tMiddle Name\t\"Business Phone 2\"\tBusiness Phone 2\tTitle\tSpouse\n"
        "Ann\tMay\t555-1\t555-2\tDr\tBo\n", 1, "firstName\tnickName\tworkTel2\t\nAnn\tMay\t555-1\n"},
+      {"leading blanks of a value (it may come first on the written line)", "lastName\tfirstName\nLee\t  Ann\n", 1,
+       "firstName\tlastName\t\nAnn\tLee\n"},
       {"the first of a repeated column counts", "firstName\tfirstName\nAnn\tBo\n", 1, "firstName\t\nAnn\n"},
   };
   for (const Case& c : cases) {
