@@ -109,6 +109,31 @@ TEST(NamefindProgram, LooksUpDemoContactsByVoice) {
   EXPECT_TRUE(has(nftest::readFile(dir.file("namefind.cfg")), "e:0\n"));
 }
 
+TEST(NamefindProgram, LooksUpAnAddressBookContactByVoice) {
+  DataDir dir("e2e-vcf");
+  const std::string data = vlmtest::sourceDir() + "/data/";
+  for (const char* f : {"command.tsv", "command.voc", "abc.voc", "abc.rul"}) nftest::copyFile(data + f, dir.file(f));
+  nftest::copyFile(data + "demo.voc", dir.file("outlook.voc"));
+  nftest::writeFile(dir.file("contacts.vcf"),
+                    "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Tarnowicz;Marcus;;;\r\nFN:Marcus Tarnowicz\r\n"
+                    "TEL;TYPE=WORK,VOICE:555-555-0142\r\nEND:VCARD\r\n"
+                    "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\nTEL;HOME:555-555-0101\r\nEND:VCARD\r\n");
+  nftest::writeFile(dir.file("namefind.cfg"), "u:tester.usr\nt:outlook.tsv\ni:1\n");
+  std::string mic;
+  int n = 0;
+  for (const char* text : {"look up marcus tarnowicz", "call work"}) {
+    const std::string wav = dir.file("u" + std::to_string(++n) + ".wav");
+    if (!nftest::speak(text, wav)) GTEST_SKIP() << "espeak-ng is not installed";
+    mic += (mic.empty() ? "" : ",") + wav;
+  }
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nwait 30\ndone\n");
+  Outcome r = run(environment(dir, mic) + " " + program("namefind") + " --script '" + dir.file("script.txt") +
+                  "' 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "list main.details 2 \"Marcus Tarnowicz\" \"w: 555-555-0142\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "action dial \"w\" \"555-555-0142\"\n")) << r.out;
+}
+
 TEST(NamefindProgram, ScriptFromStandardInputAndBadScripts) {
   DataDir dir("e2e-stdin");
   Outcome r = run("printf 'done\\n' | " + environment(dir, "") + " " + program("namefind") + " --script - 2>/dev/null");
