@@ -130,9 +130,13 @@ int NamefindApp::loadEngine(std::string* failure) {
   }
   const std::string baseVoc = st.inDataDir("base.voc");
   const std::string commandVoc = st.inDataDir("command.voc");
-  // Room for every pronunciation and for the compound words the grammar makes from them.
+  // Room for every pronunciation and for the words the grammar makes from the names: each
+  // contact's first_last compounds (two per pair of pronunciations), its company's compound and
+  // the letter-to-sound words of names no dictionary holds.
+  const std::string contactRows =
+      endsWithNoCase(st.contactsFilePath, "outlook.tsv") ? st.inDataDir("contacts.vcf") : st.contactsFilePath;
   words = std::make_unique<WordDictionary>(4096 + linesIn(baseVoc) + 3 * linesIn(st.contactsVocPath) +
-                                           linesIn(commandVoc));
+                                           linesIn(commandVoc) + 16 * linesIn(contactRows));
   if (!words->readFile(baseVoc.c_str())) {
     *failure = "can't open base.voc file";
     return 0;

@@ -196,3 +196,46 @@ TEST(CommandGrammar, ConfidenceThresholdSettlesAt80) {
   EXPECT_EQ(g.grammar.threshold, 80);
   EXPECT_FALSE(g.grammar.confident(1000, 1405));  // ratio 81
 }
+
+TEST(CommandGrammar, TwoThousandContactsAreEachFound) {
+  // Names no dictionary holds (letter-to-sound), in a dictionary sized as namefind sizes it.
+  const char* syllables[] = {"bal", "dor", "ven", "mir", "tas", "kel", "ron", "sil", "gar", "lun",
+                             "fen", "hol", "zan", "per", "wic", "nor", "jas", "tam", "quin", "bre"};
+  std::string text = "firstName\tlastName\n";
+  for (int i = 0; i < 2000; i++)
+    text += std::string(syllables[i % 20]) + syllables[(i / 20) % 20] + "\t" + syllables[i % 17] +
+            syllables[(i / 17) % 17] + syllables[(i / 289) % 7] + "a\n";
+  const std::string data = vlmtest::sourceDir() + "/data/";
+  WordDictionary words(4096 + 300 + 16 * 2001);
+  RuleDictionary rules(64);
+  ASSERT_TRUE(words.readFile((data + "base.voc").c_str()));
+  TsvStore contacts(eKindContact), commands(eKindCommand);
+  contacts.loadText(text);
+  ASSERT_EQ(contacts.entries.size(), 2000u);
+  CommandGrammar grammar(&words, &rules, &contacts, &commands);
+  std::vector<std::string> bad;
+  std::vector<int> out;
+  grammar.build(&bad, &out, data);
+  EXPECT_EQ(out.size(), 2000u);   // every contact has rule-made words
+  int byLast = 0, byBoth = 0;
+  for (int i = 0; i < 2000; i++) {
+    const Entry& e = contacts.entries[static_cast<size_t>(i)];
+    std::string last = e.second, both = e.first + "_" + e.second;
+    for (std::string* s : {&last, &both})
+      for (char& c : *s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (int pass = 0; pass < 2; pass++) {
+      const WordData* w = words.getWordData(pass ? both.c_str() : last.c_str());
+      if (w == nullptr) continue;
+      FSGNodeTypeItemAC h;
+      h.add(eRuleNode, grammar.nameRule);
+      h.add(eWordNode, words.getWordData("look")->index);
+      h.add(eWordNode, words.getWordData("up")->index);
+      h.add(eWordNode, w->index);
+      std::vector<CommandMatch> m;
+      grammar.findMatches(h, 0, &m);
+      if (m.size() == 1 && m[0].entry == i) (pass ? byBoth : byLast)++;
+    }
+  }
+  EXPECT_EQ(byLast, 2000);
+  EXPECT_EQ(byBoth, 2000);
+}
