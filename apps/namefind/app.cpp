@@ -5,12 +5,17 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "apps/namefind/commandrules.h"
+#include <algorithm>
+#include <cstring>
+
+#include "apps/namefind/commands.h"
 #include "apps/namefind/config.h"
+#include "apps/namefind/vcard.h"
 #include "audio/channel.h"
 #include "audio/utterance.h"
 #include "foundation/log.h"
 #include "grammar/ruledict.h"
+#include "lexicon/phoneset.h"
 #include "lexicon/worddict.h"
 #include "models/adapt.h"
 #include "models/user.h"
@@ -46,11 +51,34 @@ int linesIn(const std::string& path) {
   return lines;
 }
 
+// Until the action dialogs exist, every action is reported through the view.
+class ReportedActions : public NamefindActions {
+ public:
+  explicit ReportedActions(NamefindView* v) : view(v) {}
+  void dial(const std::string& label, const std::string& number) override { view->action("dial", {label, number}); }
+  void switchTo(const Entry& entry, const Row* row) override {
+    view->action("switch-to", {entry.second, row ? row->text(eColPath) : std::string()});
+  }
+  void mail(const Entry* contact, bool voice) override {
+    view->action(voice ? "voice-mail" : "mail", {contact ? entryName(*contact) : std::string()});
+  }
+  void appointment(const Entry* contact, const std::string& type) override {
+    view->action("appointment", {contact ? entryName(*contact) : std::string(), type});
+  }
+  void playPronunciation(const std::string& spelling) override { view->action("play-pron", {spelling}); }
+  void inspectPronunciations(const std::vector<std::string>& names) override { view->action("pron-dialog", names); }
+
+ private:
+  NamefindView* view;
+};
+
 }  // namespace
 
 NamefindApp::NamefindApp(NamefindView* v, const std::string& dataDir, bool phoneEdition) : view(v), phone(phoneEdition) {
   st.dataDir = dataDir;
   if (!st.dataDir.empty() && st.dataDir.back() != '/') st.dataDir += '/';
+  defaultActions = std::make_unique<ReportedActions>(view);
+  actions = defaultActions.get();
 }
 
 NamefindApp::~NamefindApp() { releaseEngine(); }
@@ -102,9 +130,13 @@ int NamefindApp::loadEngine(std::string* failure) {
   }
   const std::string baseVoc = st.inDataDir("base.voc");
   const std::string commandVoc = st.inDataDir("command.voc");
-  // Room for every pronunciation and for the compound words the grammar makes from them.
+  // Room for every pronunciation and for the words the grammar makes from the names: each
+  // contact's first_last compounds (two per pair of pronunciations), its company's compound and
+  // the letter-to-sound words of names no dictionary holds.
+  const std::string contactRows =
+      endsWithNoCase(st.contactsFilePath, "outlook.tsv") ? st.inDataDir("contacts.vcf") : st.contactsFilePath;
   words = std::make_unique<WordDictionary>(4096 + linesIn(baseVoc) + 3 * linesIn(st.contactsVocPath) +
-                                           linesIn(commandVoc));
+                                           linesIn(commandVoc) + 16 * linesIn(contactRows));
   if (!words->readFile(baseVoc.c_str())) {
     *failure = "can't open base.voc file";
     return 0;
@@ -139,6 +171,10 @@ void NamefindApp::releaseEngine() {
   recog.reset();
   accums.reset();
   commands.reset();
+  contactsStore.reset();
+  commandsStore.reset();
+  addressBook.reset();
+  currentUtt = nullptr;
   rules.reset();
   words.reset();
   abcRules.reset();
@@ -148,11 +184,24 @@ void NamefindApp::releaseEngine() {
 }
 
 void NamefindApp::postStart() {
-  // Contacts and the command list come with their own rules; the built-in commands are there now.
   if (words && rules) {
-    commands = std::make_unique<CommandRules>(words.get(), rules.get());
-    mainList.clear();
-    commands->build(&mainList);
+    contactsStore = std::make_unique<TsvStore>(eKindContact);
+    commandsStore = std::make_unique<TsvStore>(eKindCommand);
+    st.loadedContactsPath = st.contactsFilePath;
+    if (endsWithNoCase(st.contactsFilePath, "outlook.tsv")) {
+      // The desktop's address book: the contacts of contacts.vcf.
+      addressBook = std::make_unique<VCardFile>();
+      if (!addressBook->load(st.inDataDir("contacts.vcf"), contactsStore.get())) logError("can't open contacts.vcf");
+    } else if (!contactsStore->load(st.contactsFilePath)) {
+      logError("can't open .tsv file");
+    }
+    if (!commandsStore->load(st.inDataDir("command.tsv"))) logError("can't open command.tsv file");
+    commands = std::make_unique<CommandGrammar>(words.get(), rules.get(), contactsStore.get(), commandsStore.get());
+    std::vector<std::string> bad;
+    std::vector<int> out;
+    commands->build(&bad, &out, st.dataDir);
+    mainList = commands->mainList;
+    checkBadPronunciations();
   }
   if (st.showSayHint) {
     st.showSayHint = 0;
@@ -170,6 +219,9 @@ void NamefindApp::onMessage(int message) {
   switch (message) {
     case kMsgNamefindStart: postStart(); break;
     case kMsgNamefindActivate: activate(); break;
+    case kMsgPlayPron:
+      if (!pronText.empty()) actions->playPronunciation(pronText);
+      break;
     case kMsgNag:
       st.uttsSinceNag = 0;
       st.nagThreshold = 1;
@@ -226,18 +278,262 @@ void NamefindApp::recognise(Utterance* utt) {
     delete utt;
     return;
   }
-  // Until the second pass and its confidence test exist every first-pass result is accepted.
+  utt = commands->secondPass(recog.get(), utt, st.echo);
+  if (commands->tmpRuleFailed) {
+    // A word sequence of a recognised result could not be made into a rule: the grammar is
+    // broken, and the program ends without the exit questions.
+    messageBox("Something wrong with tmpRule", "In onSpeech()", eBoxOk, eIconError, eAnswerOk);
+    view->closeMain();
+    return;
+  }
+  if (utt == nullptr) {
+    view->action("rejected", {});
+    return;
+  }
   fifo->removeAll();
   fifo->advancePoint(utt);
+  currentUtt = utt;
+  showResult(utt);
+  if (st.nagThreshold < st.uttsSinceNag / 4) view->postMessage(kMsgNag);
+}
+
+void NamefindApp::showResult(Utterance* utt) {
+  RecogResult* result = utt ? utt->result : nullptr;
   phraseTexts.clear();
-  char text[1024];
+  choiceTexts.clear();
+  matches.clear();
+  if (result == nullptr) return;
+  char text[80];
   for (int i = 0; i < result->count(); i++) {
     toAscii(*result->at(i), words.get(), text, sizeof text);
     phraseTexts.push_back(text);
   }
-  result->selected = 0;
-  view->setList(kIdPhrases, phraseTexts, 0);
-  if (st.nagThreshold < st.uttsSinceNag / 4) view->postMessage(kMsgNag);
+  view->setList(kIdPhrases, phraseTexts, result->selected >= 0 ? result->selected : 0);
+  for (int i = 0; i < result->count(); i++)
+    if (result->selected < 0 || result->selected == i) findMatchesOf(i);
+  view->setList(kIdChoices, choiceTexts, matches.empty() ? -1 : 0);
+  if (!matches.empty()) actOnEntry(matches[0].contacts, matches[0].entry);
+}
+
+void NamefindApp::findMatchesOf(int i) {
+  RecogResult* result = currentUtt ? currentUtt->result : nullptr;
+  if (result == nullptr || i < 0 || i >= result->count() || !commands) return;
+  const size_t before = matches.size();
+  commands->findMatches(*result->at(i), i, &matches);
+  char text[80];
+  toAscii(*result->at(i), words.get(), text, sizeof text);
+  for (size_t m = before; m < matches.size(); m++) {
+    const CommandMatch& match = matches[m];
+    if (m == 0) {
+      showSpelling(i);
+      const int rule = CommandGrammar::hypothesisRule(*result->at(i));
+      if (st.echo && !pronText.empty() && (rule == commands->nameRule || rule == commands->callRule))
+        view->postMessage(kMsgPlayPron);
+    }
+    if (match.contacts) {
+      choiceTexts.push_back(entryName(contactsStore->entries[static_cast<size_t>(match.entry)]));
+    } else {
+      choiceTexts.push_back(text);
+    }
+  }
+}
+
+void NamefindApp::showSpelling(int i) {
+  RecogResult* result = currentUtt ? currentUtt->result : nullptr;
+  pronText.clear();
+  if (result == nullptr || i < 0 || i >= result->count()) return;
+  char prons[1024];
+  toProns(*result->at(i), words.get(), prons, sizeof prons);
+  const char* p = prons;
+  // The name rule's spelling leaves out "look up".
+  if (CommandGrammar::hypothesisRule(*result->at(i)) == commands->nameRule)
+    p = std::strlen(prons) > 7 ? prons + 7 : prons + std::strlen(prons);
+  char readable[2048];
+  pronToReadable(p, readable, sizeof readable);
+  pronText = readable;
+  view->setText(kIdPronunciation, pronText);
+}
+
+void NamefindApp::selectPhrase(int index) {
+  RecogResult* result = currentUtt ? currentUtt->result : nullptr;
+  if (result == nullptr || index < 0 || index >= result->count()) return;
+  result->selected = index;
+  choiceTexts.clear();
+  matches.clear();
+  findMatchesOf(index);
+  view->setList(kIdChoices, choiceTexts, matches.empty() ? -1 : 0);
+  if (!matches.empty()) actOnEntry(matches[0].contacts, matches[0].entry);
+}
+
+void NamefindApp::selectChoice(int index) {
+  if (index < 0 || index >= static_cast<int>(matches.size())) return;
+  const CommandMatch m = matches[static_cast<size_t>(index)];
+  RecogResult* result = currentUtt ? currentUtt->result : nullptr;
+  if (result != nullptr) result->selected = m.hypothesis;
+  actOnEntry(m.contacts, m.entry);
+  showSpelling(m.hypothesis);
+}
+
+void NamefindApp::showContact(int entry) {
+  if (!contactsStore || entry < 0 || entry >= static_cast<int>(contactsStore->entries.size())) return;
+  const Entry& e = contactsStore->entries[static_cast<size_t>(entry)];
+  current = entry;
+  const Row* row = e.row >= 0 && e.row < static_cast<int>(contactsStore->rows.size())
+                       ? &contactsStore->rows[static_cast<size_t>(e.row)] : nullptr;
+  details = detailLines(e, row);
+  view->setList(kIdDetails, details, -1);
+}
+
+void NamefindApp::actOnEntry(bool contact, int entryIndex) {
+  if (currentUtt != nullptr) {
+    view->setText(kIdTrain, "train");
+    view->setEnabled(kIdTrain, true);
+  }
+  TsvStore* store = contact ? contactsStore.get() : commandsStore.get();
+  if (store == nullptr || entryIndex < 0 || entryIndex >= static_cast<int>(store->entries.size())) return;
+  const Entry e = store->entries[static_cast<size_t>(entryIndex)];
+  const Entry* currentEntry = contactsStore && current >= 0 && current < static_cast<int>(contactsStore->entries.size())
+                                  ? &contactsStore->entries[static_cast<size_t>(current)] : nullptr;
+  switch (e.kind) {
+    case eKindContact:
+      showContact(entryIndex);
+      break;
+    case eKindCommand: {
+      const Row* row = e.row >= 0 ? &store->rows[static_cast<size_t>(e.row)] : nullptr;
+      details = detailLines(e, row);
+      view->setList(kIdDetails, details, -1);
+      actions->switchTo(e, row);
+      break;
+    }
+    case eKindPhone: {
+      const std::string head = e.first + ":";
+      bool found = false;
+      for (const std::string& line : details) found = found || line.compare(0, head.size(), head) == 0;
+      if (!found) break;
+      if (micOn()) toggleMic();
+      actions->dial(e.first, detailValue(details, e.first));
+      break;
+    }
+    case eKindSendMail: actions->mail(currentEntry, false); break;
+    case eKindVoiceMail: actions->mail(currentEntry, true); break;
+    case eKindEcho:
+      st.echo = e.second == "on" ? 1 : 0;
+      st.configChanged = 1;
+      view->action("echo", {e.second});
+      view->postMessage(kMsgPlayPron);
+      break;
+    case eKindAppointment: actions->appointment(currentEntry, e.second); break;
+    default:
+      details.clear();
+      view->setList(kIdDetails, details, -1);
+      break;
+  }
+}
+
+int NamefindApp::deleteCurrent() {
+  if (!contactsStore || current < 0) return 0;
+  if (messageBox("Last chance, OK deletes it!", "Delete the Entry?", eBoxOkCancel, eIconQuestion, eAnswerCancel) !=
+      eAnswerOk)
+    return 0;
+  contactsStore->remove(current);
+  current = -1;
+  st.contactsChanged = 1;
+  details.clear();
+  view->setList(kIdDetails, details, -1);
+  return 1;
+}
+
+int NamefindApp::undeleteAsk(int entry) {
+  if (!contactsStore || entry < 0 || entry >= static_cast<int>(contactsStore->entries.size())) return 0;
+  if (contactsStore->entries[static_cast<size_t>(entry)].active) return 1;
+  if (messageBox("The selected entry is marked\nfor deletion.\nUndelete it?", "Undelete Entry?", eBoxYesNo,
+                 eIconQuestion, eAnswerNo) != eAnswerYes)
+    return 0;
+  contactsStore->undelete(entry);
+  st.contactsChanged = 1;
+  return 1;
+}
+
+int NamefindApp::acceptEntry(const Row& row, bool editing) {
+  if (!contactsStore || !commands) return -1;
+  Entry fresh;
+  fresh.first = row.text(eColFirstName);
+  fresh.second = row.text(eColLastName);
+  int entry = -1;
+  if (editing && current >= 0) {
+    const Entry& old = contactsStore->entries[static_cast<size_t>(current)];
+    const bool renamed = old.first != fresh.first || old.second != fresh.second;
+    if (renamed && messageBox("Create a new Entry? \nYes creates, \nNo edits the existing entry",
+                              "The Name fields have changed", eBoxYesNo, eIconQuestion, eAnswerYes) == eAnswerYes) {
+      entry = contactsStore->addRow(row);
+    } else {
+      contactsStore->setRow(old.row, row);
+      entry = current;
+    }
+  } else {
+    entry = contactsStore->addRow(row);
+  }
+  // The entry's words (new ones by letter-to-sound) join the name rule.
+  std::vector<std::string> bad;
+  commands->addEntryToRule(commands->nameRule, true, entry, &bad);
+  st.contactsChanged = 1;
+  showContact(entry);
+  return entry;
+}
+
+void NamefindApp::checkBadPronunciations() {
+  if (st.ignoreBadProns || !words) return;
+  std::vector<std::string> names;
+  for (int i = words->recordCount() - 1; i >= 1; i--) {
+    const WordData* w = words->wordAt(i);
+    if (w == nullptr || !(w->flag & WORD_IN_USE) || (w->flag & WORD_NOT_SAVED) || w->wordClass != kLetterToSoundClass)
+      continue;
+    names.push_back(w->name);
+  }
+  if (names.empty()) return;
+  const int answer = messageBox(
+      "Some names have (bad)\nrule generated pronunciations.\nInspect/Create new ones?\n\nYes --> Pron Dialog\nNo --> "
+      "Namefind\nCancel --> Namefind, stop asking",
+      "Bad Pronunciations", eBoxYesNoCancel, eIconQuestion, eAnswerNo);
+  if (answer == eAnswerCancel) {
+    st.ignoreBadProns = 1;
+    st.configChanged = 1;
+    return;
+  }
+  if (answer != eAnswerYes) return;
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return compareNoCase(a, b) < 0; });
+  names.erase(std::unique(names.begin(), names.end(),
+                          [](const std::string& a, const std::string& b) { return compareNoCase(a, b) == 0; }),
+              names.end());
+  actions->inspectPronunciations(names);
+}
+
+void NamefindApp::saveStores() {
+  const std::string tmpTsv = st.inDataDir("deftmp.tsv");
+  const std::string tmpVoc = st.inDataDir("deftmp.voc");
+  auto failed = [](const std::string& path) {
+    messageBox(("Couldn't save " + baseName(path) + ".\nThe previous file is kept.").c_str(), "Save Error", eBoxOk,
+               eIconError, eAnswerOk);
+  };
+  if (contactsStore && addressBook) {
+    // Only deletions reach the address book; every other card stays byte for byte.
+    const std::string vcf = st.inDataDir("contacts.vcf");
+    if (!addressBook->save(vcf, st.inDataDir("deftmp.vcf"), *contactsStore)) failed(vcf);
+    if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath, tmpVoc))
+      failed(st.loadedVocPath);
+  } else if (contactsStore && !st.loadedContactsPath.empty()) {
+    contactsStore->sortEntries();
+    if (!contactsStore->save(st.loadedContactsPath, tmpTsv)) failed(st.loadedContactsPath);
+    if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath, tmpVoc))
+      failed(st.loadedVocPath);
+  }
+  if (commandsStore) {
+    commandsStore->sortEntries();
+    const std::string path = st.inDataDir("command.tsv");
+    if (!commandsStore->save(path, tmpTsv)) failed(path);
+    if (!rewriteVocabulary(words.get(), *commandsStore, st.inDataDir("command.voc"), tmpVoc))
+      failed(st.inDataDir("command.voc"));
+  }
 }
 
 void NamefindApp::saveUser() {
@@ -276,7 +572,10 @@ bool NamefindApp::exitSequence() {
       messageBox("Phonetic models have been adapted!\nSave the changes?", "Phonetic Models are Adapted", eBoxYesNo,
                  eIconQuestion, eAnswerYes) == eAnswerYes)
     saveUser();
-  // Changed contacts are saved here by the contacts store once it exists.
+  if (st.contactsChanged && words) {
+    saveStores();
+    st.contactsChanged = 0;
+  }
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/namefind/contacts.h"
 #include "apps/namefind/state.h"
 
 namespace vlm {
@@ -20,7 +21,9 @@ class Recognizer;
 class UttFifo;
 class AdaptAccumHS;
 class Utterance;
-class CommandRules;
+class CommandGrammar;
+class VCardFile;
+struct CommandMatch;
 
 // What the shell asks of the main dialog.
 class NamefindView {
@@ -41,6 +44,28 @@ class NamefindView {
   // Hands the activation to the first visible sub-dialog; false when none is open.
   virtual bool forwardActivation() = 0;
   virtual void setSoftKeyboard(bool up) = 0;
+  // An action the program takes (the transcript's "action" line).
+  virtual void action(const std::string& name, const std::vector<std::string>& args) {}
+};
+
+// The actions a recognised command starts (dialling, mail, appointments, switching programs).
+// The default implementation reports each through NamefindView::action until the dialogs that
+// carry them out exist.
+class NamefindActions {
+ public:
+  virtual ~NamefindActions() = default;
+  // Dial the number of a details line (label "w", "h", "cell", ...).
+  virtual void dial(const std::string& label, const std::string& number) = 0;
+  // Start or raise the program of a command-list row.
+  virtual void switchTo(const Entry& entry, const Row* row) = 0;
+  // The mail dialog for the current contact (null: none), with a voice recording when voice.
+  virtual void mail(const Entry* contact, bool voice) = 0;
+  // The appointment dialog for the current contact with the type ("meeting", "lunch", ...).
+  virtual void appointment(const Entry* contact, const std::string& type) = 0;
+  // Play the phonetic spelling shown beside "train".
+  virtual void playPronunciation(const std::string& spelling) = 0;
+  // The pronunciation dialog on names with rule-made pronunciations.
+  virtual void inspectPronunciations(const std::vector<std::string>& names) = 0;
 };
 
 class NamefindApp {
@@ -92,6 +117,33 @@ class NamefindApp {
   // The phrases list: the n-best of the last accepted utterance.
   const std::vector<std::string>& phrases() const { return phraseTexts; }
 
+  // The contacts and the command list, loaded by the post-start work, and their grammar.
+  TsvStore* contactStore() const { return contactsStore.get(); }
+  TsvStore* commandStore() const { return commandsStore.get(); }
+  CommandGrammar* grammar() const { return commands.get(); }
+  void setActions(NamefindActions* a) { actions = a ? a : defaultActions.get(); }
+  // The result lists: shows an accepted utterance's hypotheses and acts on the first match.
+  void showResult(Utterance* utterance);
+  void selectPhrase(int index);
+  void selectChoice(int index);
+  // Acts on a matched entry (contacts or command store).
+  void actOnEntry(bool contact, int entry);
+  // Shows a contact in the details list and makes it the current one.
+  void showContact(int entry);
+  int currentContact() const { return current; }
+  const std::vector<std::string>& detailsLines() const { return details; }
+  const std::vector<std::string>& choices() const { return choiceTexts; }
+  const std::string& pronunciationText() const { return pronText; }
+  // "delEntry": asks, then marks the current contact deleted. 1 when deleted.
+  int deleteCurrent();
+  // A deleted entry chosen in the find dialog: asks, then undeletes. 1 when active again.
+  int undeleteAsk(int entry);
+  // "newEntry"/"editEntry" accepted with row; editing: the current contact. Returns the entry
+  // shown afterwards, or -1.
+  int acceptEntry(const Row& row, bool editing);
+  // The check for rule-made pronunciations at start (unless switched off).
+  void checkBadPronunciations();
+
   // The mail dialog's hold (set by the actions): the exit asks before mail is lost.
   bool mailOnHold = false;
 
@@ -115,9 +167,23 @@ class NamefindApp {
   std::unique_ptr<Recognizer> recog;
   std::unique_ptr<UttFifo> fifo;
   std::unique_ptr<AdaptAccumHS> accums;
-  std::unique_ptr<CommandRules> commands;
+  std::unique_ptr<TsvStore> contactsStore;
+  std::unique_ptr<TsvStore> commandsStore;
+  std::unique_ptr<VCardFile> addressBook;   // the contacts of "outlook.tsv"
+  std::unique_ptr<CommandGrammar> commands;
+  std::unique_ptr<NamefindActions> defaultActions;
+  NamefindActions* actions = nullptr;
   std::vector<int> mainList;
   std::vector<std::string> phraseTexts;
+  std::vector<std::string> choiceTexts;
+  std::vector<std::string> details;
+  std::vector<CommandMatch> matches;
+  std::string pronText;
+  Utterance* currentUtt = nullptr;   // the last accepted utterance (held by the fifo)
+  int current = -1;                  // the current contact's entry
+  void findMatchesOf(int hypothesis);
+  void showSpelling(int hypothesis);
+  void saveStores();
   int ticks = 0;
   bool started = false;             // the post-start work has run
   bool activationPending = false;   // an activation came before it

@@ -130,7 +130,13 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
   });
   connect(phraseList, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
     transcriptLine("select main.phrases " + std::to_string(phraseList->row(item) + 1));
+    logic.selectPhrase(phraseList->row(item));
   });
+  connect(choiceList, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    transcriptLine("select main.choices " + std::to_string(choiceList->row(item) + 1));
+    logic.selectChoice(choiceList->row(item));
+  });
+  connect(findChild<QPushButton*>("delEntry"), &QPushButton::clicked, this, [this] { logic.deleteCurrent(); });
   micTimer.setInterval(20);
   connect(&micTimer, &QTimer::timeout, this, [this] { logic.timerTick(); });
 }
@@ -163,6 +169,8 @@ void MainDialog::setList(int id, const std::vector<std::string>& items, int sele
   if (selected >= 0 && selected < list->count()) list->setCurrentRow(selected);
   reportList(std::string("main.") + mainControlName(id), items, selected);
 }
+
+void MainDialog::action(const std::string& name, const std::vector<std::string>& args) { transcriptAction(name, args); }
 
 void MainDialog::setEnabled(int id, bool on) {
   if (QWidget* w = findChild<QWidget*>(mainControlName(id))) w->setEnabled(on);

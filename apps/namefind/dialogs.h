@@ -39,6 +39,7 @@ class MainDialog : public QDialog, public NamefindView {
   void bringForward() override;
   bool forwardActivation() override;
   void setSoftKeyboard(bool up) override {}
+  void action(const std::string& name, const std::vector<std::string>& args) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

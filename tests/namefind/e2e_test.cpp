@@ -66,6 +66,74 @@ TEST(NamefindProgram, ScriptRecognisesASpokenCommand) {
   }
 }
 
+TEST(NamefindProgram, LooksUpDemoContactsByVoice) {
+  DataDir dir("e2e-contacts");
+  const std::string data = vlmtest::sourceDir() + "/data/";
+  for (const char* f : {"demo.tsv", "demo.voc", "command.tsv", "command.voc", "abc.voc", "abc.rul"})
+    nftest::copyFile(data + f, dir.file(f));
+  nftest::writeFile(dir.file("namefind.cfg"), "u:tester.usr\nt:demo.tsv\ni:1\n");
+  // First name, last name, both (joined and with a pause), a company, a call and echo off.
+  const char* said[] = {"look up corwin", "look up tarnowicz", "look up marcus tarnowicz", "look up marcus, tarnowicz",
+                        "look up riverside software", "call work", "echo off"};
+  std::string mic, script;
+  int n = 0;
+  for (const char* text : said) {
+    const std::string wav = dir.file("u" + std::to_string(++n) + ".wav");
+    if (!nftest::speak(text, wav)) GTEST_SKIP() << "espeak-ng is not installed";
+    mic += (mic.empty() ? "" : ",") + wav;
+    script += "mic\nwait 30\n";
+  }
+  nftest::writeFile(dir.file("script.txt"), script + "done\n");
+  Outcome r = run(environment(dir, mic) + " " + program("namefind") + " --script '" + dir.file("script.txt") +
+                  "' 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  // Each contact shown: the details list begins with the name.
+  const char* shown[] = {"list main.details 4 \"Corwin Zyndrel\"", "list main.details 6 \"Marcus Tarnowicz\"",
+                         "list main.details 7 \"Riverside Software\""};
+  for (const char* s : shown) EXPECT_TRUE(has(r.out, s)) << s << "\n" << r.out;
+  size_t at = 0;
+  int marcus = 0;
+  while ((at = r.out.find("list main.details 6 \"Marcus Tarnowicz\"", at)) != std::string::npos) {
+    marcus++;
+    at++;
+  }
+  EXPECT_EQ(marcus, 3) << r.out;
+  EXPECT_TRUE(has(r.out, "list main.phrases 1 \"look up marcus tarnowicz\"") ||
+              has(r.out, "list main.phrases 2 \"look up marcus tarnowicz\""))
+      << r.out;
+  // "call work" dials the work number of the contact shown (the company).
+  EXPECT_TRUE(has(r.out, "action dial \"w\" \"555-555-0120\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "action echo \"off\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "exit 0\n")) << r.out;
+  // Echo off is a setting: it is written at exit.
+  EXPECT_TRUE(has(nftest::readFile(dir.file("namefind.cfg")), "e:0\n"));
+}
+
+TEST(NamefindProgram, LooksUpAnAddressBookContactByVoice) {
+  DataDir dir("e2e-vcf");
+  const std::string data = vlmtest::sourceDir() + "/data/";
+  for (const char* f : {"command.tsv", "command.voc", "abc.voc", "abc.rul"}) nftest::copyFile(data + f, dir.file(f));
+  nftest::copyFile(data + "demo.voc", dir.file("outlook.voc"));
+  nftest::writeFile(dir.file("contacts.vcf"),
+                    "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Tarnowicz;Marcus;;;\r\nFN:Marcus Tarnowicz\r\n"
+                    "TEL;TYPE=WORK,VOICE:555-555-0142\r\nEND:VCARD\r\n"
+                    "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\nTEL;HOME:555-555-0101\r\nEND:VCARD\r\n");
+  nftest::writeFile(dir.file("namefind.cfg"), "u:tester.usr\nt:outlook.tsv\ni:1\n");
+  std::string mic;
+  int n = 0;
+  for (const char* text : {"look up marcus tarnowicz", "call work"}) {
+    const std::string wav = dir.file("u" + std::to_string(++n) + ".wav");
+    if (!nftest::speak(text, wav)) GTEST_SKIP() << "espeak-ng is not installed";
+    mic += (mic.empty() ? "" : ",") + wav;
+  }
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nwait 30\ndone\n");
+  Outcome r = run(environment(dir, mic) + " " + program("namefind") + " --script '" + dir.file("script.txt") +
+                  "' 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "list main.details 2 \"Marcus Tarnowicz\" \"w: 555-555-0142\"\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "action dial \"w\" \"555-555-0142\"\n")) << r.out;
+}
+
 TEST(NamefindProgram, ScriptFromStandardInputAndBadScripts) {
   DataDir dir("e2e-stdin");
   Outcome r = run("printf 'done\\n' | " + environment(dir, "") + " " + program("namefind") + " --script - 2>/dev/null");
