@@ -509,8 +509,6 @@ void NamefindApp::checkBadPronunciations() {
 }
 
 void NamefindApp::saveStores() {
-  const std::string tmpTsv = st.inDataDir("deftmp.tsv");
-  const std::string tmpVoc = st.inDataDir("deftmp.voc");
   auto failed = [](const std::string& path) {
     messageBox(("Couldn't save " + baseName(path) + ".\nThe previous file is kept.").c_str(), "Save Error", eBoxOk,
                eIconError, eAnswerOk);
@@ -518,20 +516,20 @@ void NamefindApp::saveStores() {
   if (contactsStore && addressBook) {
     // Only deletions reach the address book; every other card stays byte for byte.
     const std::string vcf = st.inDataDir("contacts.vcf");
-    if (!addressBook->save(vcf, st.inDataDir("deftmp.vcf"), *contactsStore)) failed(vcf);
-    if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath, tmpVoc))
+    if (!addressBook->save(vcf, *contactsStore)) failed(vcf);
+    if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath))
       failed(st.loadedVocPath);
   } else if (contactsStore && !st.loadedContactsPath.empty()) {
     contactsStore->sortEntries();
-    if (!contactsStore->save(st.loadedContactsPath, tmpTsv)) failed(st.loadedContactsPath);
-    if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath, tmpVoc))
+    if (!contactsStore->save(st.loadedContactsPath)) failed(st.loadedContactsPath);
+    if (!st.loadedVocPath.empty() && !rewriteVocabulary(words.get(), *contactsStore, st.loadedVocPath))
       failed(st.loadedVocPath);
   }
   if (commandsStore) {
     commandsStore->sortEntries();
     const std::string path = st.inDataDir("command.tsv");
-    if (!commandsStore->save(path, tmpTsv)) failed(path);
-    if (!rewriteVocabulary(words.get(), *commandsStore, st.inDataDir("command.voc"), tmpVoc))
+    if (!commandsStore->save(path)) failed(path);
+    if (!rewriteVocabulary(words.get(), *commandsStore, st.inDataDir("command.voc")))
       failed(st.inDataDir("command.voc"));
   }
 }

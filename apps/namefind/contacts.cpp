@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "lexicon/worddict.h"
 #include "lexicon/xlate.h"
 
@@ -157,19 +158,26 @@ void Row::set(int field, const std::string& value) {
 
 // ---- reading ---------------------------------------------------------------------------------
 
+int readFileText(const std::string& path, std::string* text) {
+  text->clear();
+  const int fd = openRegularFile(path.c_str());
+  if (fd < 0) return 0;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) text->append(buffer, static_cast<size_t>(n));
+  close(fd);
+  if (n < 0) logError("can't read file: ", path.c_str());
+  return n < 0 ? -1 : 1;
+}
+
 int TsvStore::load(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  std::string text;
+  const int read = readFileText(path, &text);
+  if (read == 0) {
     rows.clear();
     entries.clear();
     return 0;
   }
-  std::string text;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  if (n < 0) logError("can't read .tsv file: ", path.c_str());
   loadText(text);
   return 1;
 }
@@ -318,33 +326,18 @@ std::string TsvStore::saveText() const {
   return out;
 }
 
-int TsvStore::save(const std::string& path, const std::string& tempPath) const {
-  const std::string text = saveText();
-  const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    logError("can't write .tsv file: ", tempPath.c_str());
-    return 0;
-  }
-  size_t done = 0;
-  bool ok = true;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(tempPath.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    logError("can't save .tsv file: ", path.c_str());
-    unlink(tempPath.c_str());
+// Replaces path with text through an exclusively created temporary file beside it: a failed
+// write leaves the previous file whole.
+int replaceFileText(const std::string& path, const std::string& text) {
+  SafeFile out;
+  if (!out.open(path.c_str(), 0644) || !out.write(text.data(), text.size()) || !out.commit()) {
+    logError("can't save file: ", out.reason());
     return 0;
   }
   return 1;
 }
+
+int TsvStore::save(const std::string& path) const { return replaceFileText(path, saveText()); }
 
 // ---- details ---------------------------------------------------------------------------------
 
@@ -516,8 +509,7 @@ void copyWord(WordDictionary* words, WordDictionary* scratch, const char* name) 
 
 }  // namespace
 
-int rewriteVocabulary(WordDictionary* words, const TsvStore& store, const std::string& path,
-                      const std::string& tempPath) {
+int rewriteVocabulary(WordDictionary* words, const TsvStore& store, const std::string& path) {
   WordDictionary scratch(words->maxWords() > 16 ? words->maxWords() : 16);
   char cleaned[1024];
   for (const Entry& e : store.entries) {
@@ -538,7 +530,7 @@ int rewriteVocabulary(WordDictionary* words, const TsvStore& store, const std::s
       }
     }
   }
-  return scratch.writeFile(path.c_str(), tempPath.c_str());
+  return scratch.writeFile(path.c_str());
 }
 
 }  // namespace vlm

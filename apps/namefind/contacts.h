@@ -94,9 +94,9 @@ class TsvStore {
   void loadText(const std::string& text);
   // The file text of the active entries' rows (header of the used columns, rows in entry order).
   std::string saveText() const;
-  // Writes saveText into tempPath, syncs it and renames it over path. 0 on any failure: the
-  // temporary file is removed and path keeps what it held.
-  int save(const std::string& path, const std::string& tempPath) const;
+  // Writes saveText into a temporary file beside path, syncs it and renames it over path. 0 on
+  // any failure: the temporary file is removed and path keeps what it held.
+  int save(const std::string& path) const;
 
   // Orders the entries for saving without regard to case: contacts by last, then first name;
   // the command list by start word, then end word. Only at exit: the grammar refers to entries
@@ -158,9 +158,15 @@ class FindLists {
 };
 
 // Rewrites a store's vocabulary: every pronunciation (not marked not-saved) of the words of the
-// active entries' texts, with its class, written through tempPath and renamed over path. 1 when
-// written; 0 leaves path as it was.
-int rewriteVocabulary(WordDictionary* words, const TsvStore& store, const std::string& path,
-                      const std::string& tempPath);
+// active entries' texts, with its class, written through a temporary file and renamed over path.
+// 1 when written; 0 leaves path as it was.
+int rewriteVocabulary(WordDictionary* words, const TsvStore& store, const std::string& path);
+
+// Replaces path with text through a temporary file beside it (see foundation/safefile.h); 1, or 0
+// with the previous file left whole.
+int replaceFileText(const std::string& path, const std::string& text);
+// Reads a whole regular file (a FIFO or device is refused at once, never waited on): 1, -1 when a
+// read failed part way (the text so far is kept, and the failure logged), 0 when it cannot be opened.
+int readFileText(const std::string& path, std::string* text);
 
 }  // namespace vlm

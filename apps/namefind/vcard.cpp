@@ -345,19 +345,14 @@ void VCardFile::loadText(const std::string& t, TsvStore* store) {
 }
 
 int VCardFile::load(const std::string& path, TsvStore* store) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  std::string all;
+  if (readFileText(path, &all) == 0) {
     store->rows.clear();
     store->entries.clear();
     text.clear();
     cards.clear();
     return 0;
   }
-  std::string all;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) all.append(buffer, static_cast<size_t>(n));
-  close(fd);
   loadText(all, store);
   return 1;
 }
@@ -379,29 +374,9 @@ std::string VCardFile::textWithout(const TsvStore& store) const {
   return out;
 }
 
-int VCardFile::save(const std::string& path, const std::string& tempPath, const TsvStore& store) const {
+int VCardFile::save(const std::string& path, const TsvStore& store) const {
   const std::string out = textWithout(store);
-  if (out == text) return 1;
-  const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return 0;
-  size_t done = 0;
-  bool ok = true;
-  while (done < out.size()) {
-    const ssize_t n = write(fd, out.data() + done, out.size() - done);
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(tempPath.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    logError("can't save contacts.vcf: ", path.c_str());
-    unlink(tempPath.c_str());
-  }
-  return ok ? 1 : 0;
+  return out == text ? 1 : replaceFileText(path, out);
 }
 
 }  // namespace vlm

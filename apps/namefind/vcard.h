@@ -17,10 +17,10 @@ class VCardFile {
   int load(const std::string& path, TsvStore* store);
   // The same from text in memory.
   void loadText(const std::string& text, TsvStore* store);
-  // Writes the file without the cards whose entries are deleted, through tempPath renamed over
-  // path. Contacts added in namefind are not written (the address book is the desktop's).
+  // Writes the file without the cards whose entries are deleted, through a temporary file
+  // renamed over path. Contacts added in namefind are not written (the address book is the desktop's).
   // 1 when written (also when nothing had to change), 0 on failure (path keeps what it held).
-  int save(const std::string& path, const std::string& tempPath, const TsvStore& store) const;
+  int save(const std::string& path, const TsvStore& store) const;
   // The text save would write.
   std::string textWithout(const TsvStore& store) const;
 

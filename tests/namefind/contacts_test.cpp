@@ -117,8 +117,7 @@ TEST(TsvStore, BadInputKeepsEveryValue) {
     TsvStore s;
     s.loadText(c.text);
     ASSERT_EQ(s.entries.size(), c.entries) << c.what;
-    ASSERT_TRUE(s.save(dir.file("c.tsv"), dir.file("deftmp.tsv"))) << c.what;
-    EXPECT_FALSE(nftest::exists(dir.file("deftmp.tsv")));
+    ASSERT_TRUE(s.save(dir.file("c.tsv"))) << c.what;
     TsvStore back;
     ASSERT_TRUE(back.load(dir.file("c.tsv")));
     ASSERT_EQ(back.rows.size(), s.rows.size()) << c.what;
@@ -141,16 +140,16 @@ TEST(TsvStore, FailedSaveKeepsTheFile) {
   nftest::writeFile(dir.file("mine.tsv"), "firstName\t\nOld\n");
   TsvStore s;
   s.loadText("firstName\nNew\n");
-  // The temporary file cannot be made: nothing changes.
-  EXPECT_FALSE(s.save(dir.file("mine.tsv"), dir.file("missing/deftmp.tsv")));
-  EXPECT_EQ(nftest::readFile(dir.file("mine.tsv")), "firstName\t\nOld\n");
-  // The target cannot be replaced (a folder of that name): the temporary file goes.
+  // The temporary file cannot be made (no such folder): nothing is written.
+  EXPECT_FALSE(s.save(dir.file("missing/mine.tsv")));
+  EXPECT_FALSE(nftest::exists(dir.file("missing")));
+  // The target cannot be replaced (a folder of that name): it stays, and no temporary is left.
   mkdir(dir.file("folder.tsv").c_str(), 0700);
   nftest::writeFile(dir.file("folder.tsv/keep"), "x");
-  EXPECT_FALSE(s.save(dir.file("folder.tsv"), dir.file("deftmp.tsv")));
-  EXPECT_FALSE(nftest::exists(dir.file("deftmp.tsv")));
+  EXPECT_FALSE(s.save(dir.file("folder.tsv")));
   EXPECT_TRUE(nftest::exists(dir.file("folder.tsv/keep")));
-  EXPECT_TRUE(s.save(dir.file("mine.tsv"), dir.file("deftmp.tsv")));
+  EXPECT_EQ(nftest::readFile(dir.file("mine.tsv")), "firstName\t\nOld\n");
+  EXPECT_TRUE(s.save(dir.file("mine.tsv")));
   EXPECT_EQ(nftest::readFile(dir.file("mine.tsv")), "firstName\t\nNew\n");
   // A file that cannot be opened loads nothing.
   TsvStore none;
@@ -212,7 +211,7 @@ TEST(TsvStore, RewrittenVocabularyLosesTheDeletedContactsWords) {
   hidden->flag |= WORD_NOT_SAVED;   // a pronunciation the user dropped
   TsvStore s;
   s.loadText("firstName\tlastName\tcompanyName\nAnn\tLee\t\nMarcus\tTarnowicz\tNorthwind Traders\n");
-  ASSERT_TRUE(rewriteVocabulary(&words, s, dir.file("c.voc"), dir.file("deftmp.voc")));
+  ASSERT_TRUE(rewriteVocabulary(&words, s, dir.file("c.voc")));
   std::string voc = nftest::readFile(dir.file("c.voc"));
   EXPECT_NE(voc.find("tarnowicz\t"), std::string::npos);
   EXPECT_NE(voc.find("northwind\t"), std::string::npos);
@@ -220,11 +219,11 @@ TEST(TsvStore, RewrittenVocabularyLosesTheDeletedContactsWords) {
   EXPECT_EQ(voc.find("lee\tlA\t"), std::string::npos);
   EXPECT_EQ(voc.find("ostrawen"), std::string::npos);   // no contact has it
   s.remove(1);
-  ASSERT_TRUE(rewriteVocabulary(&words, s, dir.file("c.voc"), dir.file("deftmp.voc")));
+  ASSERT_TRUE(rewriteVocabulary(&words, s, dir.file("c.voc")));
   voc = nftest::readFile(dir.file("c.voc"));
   EXPECT_EQ(voc.find("tarnowicz"), std::string::npos);
   EXPECT_NE(voc.find("ann\t"), std::string::npos);
-  EXPECT_FALSE(nftest::exists(dir.file("deftmp.voc")));
+  EXPECT_FALSE(nftest::leftTemporary(dir.file("")));
 }
 
 TEST(TsvStore, EveryLabelledNumberBeginsALine) {

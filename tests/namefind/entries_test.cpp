@@ -124,8 +124,7 @@ TEST(NamefindEntries, DeleteAndExitRemovesTheLineAndItsWords) {
   EXPECT_EQ(voc.find("tarnowicz"), std::string::npos);
   EXPECT_EQ(voc.find("marcus"), std::string::npos);
   EXPECT_NE(voc.find("ostrawen\t"), std::string::npos);
-  EXPECT_FALSE(nftest::exists(dir.file("deftmp.tsv")));
-  EXPECT_FALSE(nftest::exists(dir.file("deftmp.voc")));
+  EXPECT_FALSE(nftest::leftTemporary(dir.file("")));
   // Every other contact is still there with every value (the columns only Marcus used are gone).
   TsvStore before, after;
   before.loadText(nftest::readFile(vlmtest::sourceDir() + "/data/demo.tsv"));
@@ -215,7 +214,7 @@ TEST(NamefindEntries, AddressBookContactsAndDeletion) {
     EXPECT_TRUE(app.exitSequence());
   }
   EXPECT_EQ(nftest::readFile(dir.file("contacts.vcf")), kept);
-  EXPECT_FALSE(nftest::exists(dir.file("deftmp.vcf")));
+  EXPECT_FALSE(nftest::leftTemporary(dir.file("")));
   EXPECT_FALSE(nftest::exists(dir.file("outlook.tsv")));
   const std::string voc = nftest::readFile(dir.file("outlook.voc"));
   EXPECT_NE(voc.find("tarnowicz\t"), std::string::npos);

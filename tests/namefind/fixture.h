@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,12 @@ inline std::string readFile(const std::string& path) {
 }
 
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+// Whether a temporary file of a save (name ending in ".tmp") was left in folder.
+inline bool leftTemporary(const std::string& folder) {
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.path().extension() == ".tmp") return true;
+  return false;
+}
 
 inline void copyFile(const std::string& from, const std::string& to) { writeFile(to, readFile(from)); }
 
