@@ -233,6 +233,12 @@ int main(int argc, char** argv) {
   if (hasChannelStore(user)) user.setChanCepMnDel(&channel);
   WavChannel::melFilterBankWithVTLN(user.vtln > 0 ? user.vtln : kNeutralWarpBin);
 
+  // The silence template describes the room the prompts were recorded in, not the speaker: it is
+  // kept as the starting models have it, so that an enrolled speaker is still heard in another
+  // room (docs/audio-frontend.md, "Real microphones").
+  int16_t silence[kFrameFeatures];
+  std::memcpy(silence, user.models[0], sizeof silence);
+
   // ---- Phase 1: warp-bin estimates and calibration -----------------------------------------
   int calibrationCount = 0;
   for (const Prompt& p : prompts) calibrationCount += p.calibration;
@@ -318,6 +324,11 @@ int main(int argc, char** argv) {
     }
     rd->LM = 4;
     Utterance* utt = listenTo(&channel, &samples);
+    if (utt) {
+      // Adapted on the frames recognition will see: complete, shifted by its own normaliser.
+      utt->complete(0);
+      normaliseOwnMean(utt);
+    }
     int ok = 0;
     if (utt == nullptr) {
       progress("  %s: no speech found\n", p.wave);
@@ -357,6 +368,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "adapt: no recording could be read; %s not written\n", outPath);
     return 1;
   }
+  std::memcpy(user.models[0], silence, sizeof silence);
+  user.initGenericModels();
   user.getChanCepMnDel(&channel);
   if (!user.writeFile(outPath)) {
     std::fprintf(stderr, "adapt: cannot write %s (see velmora.log)\n", outPath);

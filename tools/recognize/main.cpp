@@ -363,7 +363,12 @@ int main(int argc, char** argv) {
       if (!samples.empty() && sessionChannel.open(&data) && sessionChannel.listen(1, nullptr) &&
           sessionChannel.isUttAvailable() == 1)
         heard = sessionChannel.takeUtt();
-      if (heard) uttp = heard;
+      if (heard) {
+        // Searched once it is complete, shifted by its own normaliser (docs/audio-frontend.md).
+        heard->complete(0);
+        normaliseOwnMean(heard);
+        uttp = heard;
+      }
     } else {
       if (!samples.empty() && fileChannel.open(&data)) {
         user.setChanCepMnDel(&fileChannel);
@@ -371,6 +376,7 @@ int main(int argc, char** argv) {
         while (fileChannel.nextFrame(&frame) >= 0) whole.frames.add(frame);
       }
       whole.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+      normaliseOwnMean(&whole);
     }
     Utterance& utt = *uttp;
     const int n = heard || utt.frameCount() > 0 ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
