@@ -39,6 +39,7 @@ constexpr int kNormTarget = 128;
 constexpr double kNormRate[kStaticFeatures] = {6.9, 6.9, 6.8, 6.6, 6.6, 6.6, 6.6, 6.6, 6.6,
                                                6.6, 6.8, 6.8, 6.8, 6.9, 7.0, 7.3, 7.6};
 constexpr int kMinSpeechFrames = 10;
+constexpr int kLevelFeatures = 3;   // static features 0, 1, 2: the band energies and c0
 
 // Base filter centres on the scale where spectral bin j stands at 86 * (j + 1).
 constexpr int kBaseCentre[kFilterCount] = {90,   180,  270,  360,  450,  540,  630,  720,
@@ -642,10 +643,13 @@ int ownNormaliserShift(const Frame* frames, int count, int prior, int32_t shift[
     ++n;
   }
   if (n == 0) return 0;
+  // The level (the two energies and c0) is the channel's alone: the utterance decides it. The
+  // spectral shape (c1..c14) leans on the prior, since a short utterance's own mean depends on
+  // its words.
   const double weight = static_cast<double>(n) / (n + std::max(prior, 0));
   for (int i = 0; i < kStaticFeatures; ++i) {
     const double target = i == 0 ? kNormTarget0 : kNormTarget;
-    const double d = (target - static_cast<double>(sum[i]) / n) * weight;
+    const double d = (target - static_cast<double>(sum[i]) / n) * (i < kLevelFeatures ? 1.0 : weight);
     shift[i] = static_cast<int32_t>(d < 0 ? d - 0.5 : d + 0.5);
   }
   return n;

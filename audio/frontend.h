@@ -81,9 +81,11 @@ void highPassChunk(const int16_t* in, double* out, int count, double state[4]);
 // The utterance's own normaliser. Speech frames are those whose power lies above
 // (6 x highest + lowest) >> 3 of the frames themselves, so the choice does not depend on the
 // level; their mean static features, m, give the shift that brings them to the normaliser's
-// targets (180 for feature 0, 128 for the others): round((target - m) x n / (n + prior)), with n
-// the speech frames and prior the weight, in frames, of the normaliser the frames were computed
-// with. Returns n (0: shift all zero).
+// targets (180 for feature 0, 128 for the others): target - m for the level (features 0, 1 and 2,
+// the band energies and c0, which the channel alone sets), round((target - m) x n / (n + prior))
+// for the spectral shape (features 3..16), with n the speech frames and prior the weight, in
+// frames, of the normaliser the frames were computed with (the stored or calibrated one): a
+// short utterance's own mean depends on its words. Returns n (0: shift all zero).
 int ownNormaliserShift(const Frame* frames, int count, int prior, int32_t shift[17]);
 // Adds shift to the static features of count frames (stored at the 16-bit limits).
 void shiftStatics(Frame* frames, int count, const int32_t shift[17]);
@@ -93,9 +95,10 @@ void shiftStatics(Frame* frames, int count, const int32_t shift[17]);
 // Applied after the own normaliser's shift, in recognition and in training alike.
 extern const int16_t kEnergyFloor[3];
 void floorEnergies(Frame* frames, int count);
-// The weight of the channel's normaliser against an utterance's own frames when a recognised or
-// enrolled utterance is normalised on its own (normaliseOwnMean).
-constexpr int kOwnMeanPriorFrames = 0;
+// The weight, in speech frames, of the channel's normaliser (the models' stored one, or the
+// speaker's calibrated one) against an utterance's own frames for the spectral shape, when a
+// recognised, enrolled or training utterance is normalised on its own (normaliseOwnMean).
+constexpr int kOwnMeanPriorFrames = 60;
 // Shifts a complete utterance's frames by its own normaliser shift (prior kOwnMeanPriorFrames)
 // and marks it normalised. Returns the speech frames used, or -1 for an utterance that is not
 // complete (its frames are left alone).

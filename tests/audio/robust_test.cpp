@@ -138,9 +138,10 @@ TEST(OwnNormaliser, ShiftBringsTheSpeechMeanToTheTargets) {
     int prior;
     int expect0, expect5;   // shifts of features 0 and 5
   };
-  // Speech mean of feature k: 100 + k + 1.5; targets 180 (feature 0) and 128; the shift is
-  // weighted by 4 / (4 + prior) and rounded half away from zero.
-  const Case cases[] = {{0, 79, 22}, {4, 39, 11}, {12, 20, 5}};
+  // Speech mean of feature k: 100 + k + 1.5; targets 180 (feature 0) and 128; the shift of the
+  // spectral shape (features 3..16) is weighted by 4 / (4 + prior), that of the level (features
+  // 0..2) is not; rounded half away from zero.
+  const Case cases[] = {{0, 79, 22}, {4, 79, 11}, {12, 79, 5}};
   for (const Case& c : cases) {
     int32_t shift[kStaticFeatures];
     EXPECT_EQ(ownNormaliserShift(frames.data(), 8, c.prior, shift), 4);
@@ -210,7 +211,7 @@ TEST(OwnNormaliser, EnergyFloorsRaiseOnlyTheLowEnergies) {
   for (int i = 0; i < 4; ++i) utt.frames.add(speech);
   utt.frames.add(pause);
   utt.flags |= Utterance::UTT_COMPLETE;
-  EXPECT_EQ(normaliseOwnMean(&utt), 4);
+  EXPECT_EQ(normaliseOwnMean(&utt, 0), 4);
   EXPECT_EQ(utt.frames[4].features[0], kEnergyFloor[0]);
   EXPECT_EQ(utt.frames[4].features[2], kEnergyFloor[2]);
   EXPECT_EQ(utt.frames[4].features[3], -200 + (128 - 200));   // c1 is shifted, not floored
