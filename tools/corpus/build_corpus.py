@@ -16,7 +16,10 @@ Voices (docs/training.md): the training voices speak every text; the held-out vo
 smaller evaluation set and are never used for training. Each utterance is synthesised, converted
 with sox to 11025 Hz mono 16-bit, given 0.25 s of leading and 0.3 s of trailing silence and a
 random level (sox gain -n), and mixed with low-level white noise (so that pauses are not digital
-silence). Everything random is seeded, so a run is reproducible.
+silence). Every --channel-th text of each training voice is also heard through a random channel
+(level, DC offset, hum, rumble, band limit, tilt, reverberation or noise) as the training voice
+"<voice>+ch" (docs/training.md, "Channel variety"). Everything random is seeded, so a run is
+reproducible.
 
 Output in --out (default ./corpus next to the repository's data/): wav/<voice>/<id>.wav (the id
 holds a hash of the text, so a changed text is synthesised anew) and
