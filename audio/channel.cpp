@@ -162,6 +162,10 @@ int WavChannel::open(const char* path) {
   (void)path;
   dropPending();
   dcOffsetValue = 1;
+  firstChunk = 1;
+  std::memset(highPassState, 0, sizeof highPassState);
+  std::memset(highPassed, 0, sizeof highPassed);
+  highPassNewest = 0;
   firstFrame = 1;
   slot = 0;
   oddChunk = 0;

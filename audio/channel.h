@@ -215,6 +215,13 @@ class WavChannel {
   int32_t dcChunks = 0;
   int32_t dcOffsetValue = 1;
 
+  // The high-pass filter's state and the last three chunks it filtered (the analysis window's
+  // samples); the raw ring keeps the unfiltered samples.
+  double highPassState[4] = {};
+  double highPassed[3][kChunkSamples] = {};
+  int highPassNewest = 0;
+  int firstChunk = 1;   // the first chunk after open sets the DC offset from its own samples
+
   // Frame assembly state (kept per channel).
   int firstFrame = 1;
   int slot = 0;

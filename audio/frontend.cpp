@@ -39,6 +39,7 @@ constexpr int kNormTarget = 128;
 constexpr double kNormRate[kStaticFeatures] = {6.9, 6.9, 6.8, 6.6, 6.6, 6.6, 6.6, 6.6, 6.6,
                                                6.6, 6.8, 6.8, 6.8, 6.9, 7.0, 7.3, 7.6};
 constexpr int kMinSpeechFrames = 10;
+constexpr int kLevelFeatures = 3;   // static features 0, 1, 2: the band energies and c0
 
 // Base filter centres on the scale where spectral bin j stands at 86 * (j + 1).
 constexpr int kBaseCentre[kFilterCount] = {90,   180,  270,  360,  450,  540,  630,  720,
@@ -352,6 +353,47 @@ void removeDcOffset(int16_t* samples, int count, int32_t offset) {
   }
 }
 
+// ---- Channel cleanup: high-pass --------------------------------------------------------------
+
+namespace {
+
+int cleanupOn = 1;
+
+// A biquad section of the fourth-order Butterworth high-pass (b0, b1, b2, a1, a2; a0 = 1).
+struct Section {
+  double b0, b1, b2, a1, a2;
+};
+
+Section highPassSection(double q) {
+  const double w0 = 2.0 * kPi * kHighPassHz / kSampleRate;
+  const double c = std::cos(w0), alpha = std::sin(w0) / (2.0 * q);
+  const double a0 = 1.0 + alpha;
+  return {(1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
+}
+
+}  // namespace
+
+void setChannelCleanup(int on) { cleanupOn = on ? 1 : 0; }
+int channelCleanupOn() { return cleanupOn; }
+
+void highPassChunk(const int16_t* in, double* out, int count, double state[4]) {
+  // The two sections' quality factors: 1 / (2 cos(pi/8)) and 1 / (2 cos(3 pi/8)).
+  static const Section s1 = highPassSection(0.54119610014619698);
+  static const Section s2 = highPassSection(1.3065629648763766);
+  double z1 = state[0], z2 = state[1], z3 = state[2], z4 = state[3];
+  for (int i = 0; i < count; ++i) {
+    const double x = in[i];
+    const double y = s1.b0 * x + z1;
+    z1 = s1.b1 * x - s1.a1 * y + z2;
+    z2 = s1.b2 * x - s1.a2 * y;
+    const double v = s2.b0 * y + z3;
+    z3 = s2.b1 * y - s2.a1 * v + z4;
+    z4 = s2.b2 * y - s2.a2 * v;
+    out[i] = v;
+  }
+  state[0] = z1, state[1] = z2, state[2] = z3, state[3] = z4;
+}
+
 // ---- Filter bank ----------------------------------------------------------------------------
 
 const int* melFilterBankTable(int* integers) {
@@ -407,12 +449,20 @@ void WavChannel::analyseChunk(Frame* frame) {
   data[1] = 0.0;
   data[kFftLength] = 0.0;
   int i = 0;   // 0 = newest sample
-  int32_t pos = rawWrite;
-  for (int piece = 0; piece < 3 && i < kWindowLength; ++piece) {
-    const int16_t* s = reinterpret_cast<const int16_t*>(rawRing + pos);
-    for (int k = kChunkSamples - 1; k >= 0 && i < kWindowLength; --k, ++i)
-      data[kFftLength - 1 - i] = static_cast<double>(static_cast<int32_t>(s[k]) * W[i]);
-    pos = pos == 0 ? kRawRingBytes - kChunkBytes : pos - kChunkBytes;
+  if (cleanupOn) {
+    // The high-passed copies of this chunk and the two before it.
+    for (int piece = 0; piece < 3 && i < kWindowLength; ++piece) {
+      const double* s = highPassed[(highPassNewest + 3 - piece) % 3];
+      for (int k = kChunkSamples - 1; k >= 0 && i < kWindowLength; --k, ++i) data[kFftLength - 1 - i] = s[k] * W[i];
+    }
+  } else {
+    int32_t pos = rawWrite;
+    for (int piece = 0; piece < 3 && i < kWindowLength; ++piece) {
+      const int16_t* s = reinterpret_cast<const int16_t*>(rawRing + pos);
+      for (int k = kChunkSamples - 1; k >= 0 && i < kWindowLength; --k, ++i)
+        data[kFftLength - 1 - i] = static_cast<double>(static_cast<int32_t>(s[k]) * W[i]);
+      pos = pos == 0 ? kRawRingBytes - kChunkBytes : pos - kChunkBytes;
+    }
   }
 
   // Step 6.
@@ -473,7 +523,17 @@ int WavChannel::isFrameAvailableFromSignalProcessing(Frame* frame) {
     for (int k = 0; k < kChunkSamples; ++k) sum += chunk[k];
     dcSum += sum;
     ++dcChunks;
+    if (firstChunk && cleanupOn) {
+      // The first chunk's own mean is the DC estimate until the utterance's end refines it.
+      const int32_t mean = (sum + (sum < 0 ? -kChunkSamples / 2 : kChunkSamples / 2)) / kChunkSamples;
+      dcOffsetValue = mean == 0 ? 1 : mean;
+    }
+    firstChunk = 0;
     removeDcOffset(chunk, kChunkSamples, dcOffsetValue);
+    if (cleanupOn) {
+      highPassNewest = (highPassNewest + 1) % 3;
+      highPassChunk(chunk, highPassed[highPassNewest], kChunkSamples, highPassState);
+    }
 
     // Step 4: with no earlier chunk held, this one is only stored.
     if (rawWrite == rawRead) {
@@ -562,6 +622,63 @@ void WavChannel::resetChannelAccums(Utterance* utt) {
   }
   std::memset(speechAccum, 0, sizeof speechAccum);
   speechFrames = 0;
+}
+
+// ---- The utterance's own normaliser -----------------------------------------------------------
+
+int ownNormaliserShift(const Frame* frames, int count, int prior, int32_t shift[kStaticFeatures]) {
+  for (int i = 0; i < kStaticFeatures; ++i) shift[i] = 0;
+  if (!frames || count <= 0) return 0;
+  int32_t lo = frames[0].power, hi = lo;
+  for (int t = 1; t < count; ++t) {
+    lo = std::min(lo, frames[t].power);
+    hi = std::max(hi, frames[t].power);
+  }
+  const int32_t threshold = static_cast<int32_t>((6LL * hi + lo) >> 3);
+  int64_t sum[kStaticFeatures] = {};
+  int n = 0;
+  for (int t = 0; t < count; ++t) {
+    if (frames[t].power <= threshold) continue;
+    for (int i = 0; i < kStaticFeatures; ++i) sum[i] += frames[t].features[i];
+    ++n;
+  }
+  if (n == 0) return 0;
+  // The level (the two energies and c0) is the channel's alone: the utterance decides it. The
+  // spectral shape (c1..c14) leans on the prior, since a short utterance's own mean depends on
+  // its words.
+  const double weight = static_cast<double>(n) / (n + std::max(prior, 0));
+  for (int i = 0; i < kStaticFeatures; ++i) {
+    const double target = i == 0 ? kNormTarget0 : kNormTarget;
+    const double d = (target - static_cast<double>(sum[i]) / n) * (i < kLevelFeatures ? 1.0 : weight);
+    shift[i] = static_cast<int32_t>(d < 0 ? d - 0.5 : d + 0.5);
+  }
+  return n;
+}
+
+void shiftStatics(Frame* frames, int count, const int32_t shift[kStaticFeatures]) {
+  for (int t = 0; t < count; ++t)
+    for (int i = 0; i < kStaticFeatures; ++i)
+      frames[t].features[i] = toInt16(static_cast<int64_t>(frames[t].features[i]) + shift[i]);
+}
+
+const int16_t kEnergyFloor[3] = {60, 18, 3};
+
+void floorEnergies(Frame* frames, int count) {
+  for (int t = 0; t < count; ++t)
+    for (int i = 0; i < 3; ++i) frames[t].features[i] = std::max(frames[t].features[i], kEnergyFloor[i]);
+}
+
+int normaliseOwnMean(Utterance* utt, int prior) {
+  if (!utt || !utt->isComplete()) return -1;
+  const int count = utt->frameCount();
+  if (count == 0) return 0;
+  Frame* frames = &utt->frames[0];
+  int32_t shift[kStaticFeatures];
+  const int n = ownNormaliserShift(frames, count, prior, shift);
+  shiftStatics(frames, count, shift);
+  floorEnergies(frames, count);
+  utt->flags |= Utterance::UTT_NORMALISED;
+  return n;
 }
 
 void WavChannel::dcOverflowGuard() {

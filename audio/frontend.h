@@ -8,6 +8,9 @@
 
 namespace vlm {
 
+struct Frame;
+class Utterance;
+
 constexpr int kSampleRate = 11025;
 constexpr int kChunkSamples = 100;                // samples per chunk
 constexpr int kChunkBytes = 2 * kChunkSamples;    // bytes per chunk
@@ -60,5 +63,45 @@ void removeDcOffset(int16_t* samples, int count, int32_t offset);
 // first use. *integers receives 3 x the number of triples. (The builder and the warp bin query
 // are WavChannel::melFilterBankWithVTLN and WavChannel::melFilterBankSecondEFormantBin.)
 const int* melFilterBankTable(int* integers);
+
+// ---- Channel robustness (docs/audio-frontend.md, "Real microphones") ------------------------
+
+// Channel cleanup, on by default and process-wide like the filter bank (the models are trained
+// with it): the first chunk after open sets the DC offset from its own mean, and a fourth-order
+// Butterworth high-pass at kHighPassHz in front of the analysis window keeps what is left of DC,
+// mains hum and rumble out of the lowest filters and the energies. The high-pass filters a copy
+// of the samples; the raw ring keeps them as the DC removal left them. setChannelCleanup(0) gives
+// the analysis exactly as defined without either (tests of that definition use it).
+constexpr int kHighPassHz = 200;
+void setChannelCleanup(int on);
+int channelCleanupOn();
+// One chunk through the high-pass: state holds the two sections' four delay values.
+void highPassChunk(const int16_t* in, double* out, int count, double state[4]);
+
+// The utterance's own normaliser. Speech frames are those whose power lies above
+// (6 x highest + lowest) >> 3 of the frames themselves, so the choice does not depend on the
+// level; their mean static features, m, give the shift that brings them to the normaliser's
+// targets (180 for feature 0, 128 for the others): target - m for the level (features 0, 1 and 2,
+// the band energies and c0, which the channel alone sets), round((target - m) x n / (n + prior))
+// for the spectral shape (features 3..16), with n the speech frames and prior the weight, in
+// frames, of the normaliser the frames were computed with (the stored or calibrated one): a
+// short utterance's own mean depends on its words. Returns n (0: shift all zero).
+int ownNormaliserShift(const Frame* frames, int count, int prior, int32_t shift[17]);
+// Adds shift to the static features of count frames (stored at the 16-bit limits).
+void shiftStatics(Frame* frames, int count, const int32_t shift[17]);
+// The floors of the normalised energies: static features 0, 1 and 2 (the two band energies and
+// c0) below kEnergyFloor[i] are raised to it, so that pauses look alike whether the room is
+// quiet or noisy (a pause 20 dB below the speech and one 60 dB below give the same frames).
+// Applied after the own normaliser's shift, in recognition and in training alike.
+extern const int16_t kEnergyFloor[3];
+void floorEnergies(Frame* frames, int count);
+// The weight, in speech frames, of the channel's normaliser (the models' stored one, or the
+// speaker's calibrated one) against an utterance's own frames for the spectral shape, when a
+// recognised, enrolled or training utterance is normalised on its own (normaliseOwnMean).
+constexpr int kOwnMeanPriorFrames = 60;
+// Shifts a complete utterance's frames by its own normaliser shift (prior kOwnMeanPriorFrames)
+// and marks it normalised. Returns the speech frames used, or -1 for an utterance that is not
+// complete (its frames are left alone).
+int normaliseOwnMean(Utterance* utt, int prior = kOwnMeanPriorFrames);
 
 }  // namespace vlm

@@ -96,6 +96,9 @@ int User::calibrate(UttFifo* utterances, WordDictionary* dict, CepMeanNorms* out
       ruleList[0] = rule;
       Utterance* utt = detect(&channel, source);
       if (utt) {
+        // Heard as recognition hears it: complete, shifted by its own normaliser.
+        utt->complete(0);
+        normaliseOwnMean(utt);
         FSGNodeTypeItemAC best;
         int recognised;
         if (installedRecognizer) {

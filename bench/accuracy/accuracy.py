@@ -3,7 +3,7 @@
 
     python3 bench/accuracy/accuracy.py [--build build] [--out BUILD/accuracy] [--count 120]
                                        [--voices flite-slt,espeak-en-us+f4,...] [--usr FILE]
-                                       [--seed N] [--repeat N]
+                                       [--seed N] [--repeat N] [--conditions all|none|a,b,...]
 
 Default voices: all four held out of training (docs/training.md).
 
@@ -19,15 +19,23 @@ Steps (everything generated lands in --out, which is outside version control):
    with the JSGF grammar; each recogniser runs as one process over all the voice's files, on one
    core (taskset -c 0), under /usr/bin/time -v (CPU time and peak resident size), --repeat times
    (default 3; the lowest CPU time counts);
-4. the table on standard output and in --out/report.md.
+4. channel conditions (CONDITIONS: quieter, louder, a DC offset, mains hum, a telephone band, a
+   headset's spectral tilt, pink noise): each voice's test files at 16 kHz are put through the
+   condition, and the 11025 Hz files are made from those, so both recognisers hear the same
+   recordings; our recogniser speaker independent and enrolled (the models adapted on the clean
+   enrollment recordings, as a user enrolls once and talks elsewhere), and PocketSphinx, once each;
+5. the table on standard output and in --out/report.md.
 
 Nothing is tuned on the test utterances: the grammar, the sampling and both recognisers' settings
 are fixed before the audio is made. Standard library, sox and the synthesisers only.
 """
 import argparse
+import array
 import hashlib
 import json
+import math
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -247,6 +255,123 @@ def make_enrolment(out, voice, jobs):
     return lst
 
 
+# ---- 2b. channel conditions -------------------------------------------------------------------
+
+# Each condition changes the clean recording (normalised to -6 dBFS) as a real microphone and
+# room would: (name, description). Made by channel_effect; the same seed for every file of a
+# voice, so a run is reproducible.
+CONDITIONS = [
+    ("quiet", "12 dB quieter"),
+    ("loud", "5 dB louder (peaks at -1 dBFS)"),
+    ("dc", "DC offset of 2 % of full scale"),
+    ("hum", "50 Hz mains hum with its 2nd and 3rd harmonics, 15 dB below the speech"),
+    ("phone", "telephone band, 300-3400 Hz"),
+    ("headset", "headset tilt: bass cut below 200 Hz, +6 dB above 3 kHz"),
+    ("noise", "pink noise at 20 dB SNR"),
+]
+CONDITION_NAMES = [c for c, _ in CONDITIONS]
+
+
+def read_samples(path):
+    with wave.open(path, "rb") as w:
+        rate = w.getframerate()
+        a = array.array("h")
+        a.frombytes(w.readframes(w.getnframes()))
+    if sys.byteorder == "big":
+        a.byteswap()
+    return a, rate
+
+
+def write_samples(path, samples, rate):
+    a = array.array("h", (max(-32768, min(32767, int(round(x)))) for x in samples))
+    if sys.byteorder == "big":
+        a.byteswap()
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(a.tobytes())
+
+
+def speech_rms(samples, rate):
+    """RMS of the louder half of the 20 ms blocks: the level of the speech, not of the pauses."""
+    n = max(1, rate // 50)
+    blocks = [sum(x * x for x in samples[i:i + n]) / n for i in range(0, len(samples) - n + 1, n)]
+    if not blocks:
+        return 0.0
+    blocks.sort()
+    loud = blocks[len(blocks) // 2:]
+    return math.sqrt(sum(loud) / len(loud))
+
+
+def pink_noise(count, rng):
+    """Pink (1/f) noise of unit RMS: white noise through a sum of first-order filters."""
+    b = [0.0] * 6
+    out = []
+    for _ in range(count):
+        w = rng.gauss(0.0, 1.0)
+        b[0] = 0.99886 * b[0] + w * 0.0555179
+        b[1] = 0.99332 * b[1] + w * 0.0750759
+        b[2] = 0.96900 * b[2] + w * 0.1538520
+        b[3] = 0.86650 * b[3] + w * 0.3104856
+        b[4] = 0.55000 * b[4] + w * 0.5329522
+        b[5] = -0.7616 * b[5] - w * 0.0168980
+        out.append(sum(b) + w * 0.5362)
+    rms = math.sqrt(sum(x * x for x in out) / max(1, count)) or 1.0
+    return [x / rms for x in out]
+
+
+def channel_effect(condition, src, dst, seed):
+    """Writes src (a clean 16-bit mono recording) through the condition to dst."""
+    tmp = dst + ".part.wav"
+    sox = {"quiet": ["gain", "-12"], "loud": ["gain", "5"], "dc": ["dcshift", "0.02"],
+           "phone": ["sinc", "300-3400", "gain", "-n", "-6"],
+           "headset": ["highpass", "200", "treble", "6", "3000", "gain", "-n", "-6"]}
+    if condition in sox:
+        subprocess.run(["sox", "-R", src, tmp] + sox[condition], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    else:
+        x, rate = read_samples(src)
+        level = speech_rms(x, rate)
+        if condition == "hum":
+            a = level * 10 ** (-15 / 20) * math.sqrt(2)   # amplitude of all three together
+            phase = random.Random(seed).uniform(0, 2 * math.pi)
+            y = [v + a * (0.8 * math.sin(2 * math.pi * 50 * k / rate + phase) +
+                          0.45 * math.sin(2 * math.pi * 100 * k / rate) +
+                          0.35 * math.sin(2 * math.pi * 150 * k / rate + 2 * phase))
+                 for k, v in enumerate(x)]
+        elif condition == "noise":
+            nz = pink_noise(len(x), random.Random(seed))
+            g = level * 10 ** (-20 / 20)
+            y = [v + g * n for v, n in zip(x, nz)]
+        else:
+            raise ValueError(f"unknown condition {condition}")
+        write_samples(tmp, y, rate)
+    os.replace(tmp, dst)
+
+
+def make_condition_audio(vdir, names, condition, jobs):
+    """The voice's test files through the condition: 16 kHz from the clean 16 kHz files, and
+    11025 Hz made from those, so that both recognisers hear the same recording."""
+    cdir = os.path.join(vdir, "cond", condition)
+    os.makedirs(os.path.join(cdir, "16k"), exist_ok=True)
+    os.makedirs(os.path.join(cdir, "11k"), exist_ok=True)
+
+    def one(n):
+        d16 = os.path.join(cdir, "16k", n + ".wav")
+        d11 = os.path.join(cdir, "11k", n + ".wav")
+        if not os.path.exists(d16):
+            seed = int(hashlib.sha1(f"{condition}-{n}".encode()).hexdigest()[:8], 16)
+            channel_effect(condition, os.path.join(vdir, "16k", n + ".wav"), d16, seed)
+        if not os.path.exists(d11):
+            subprocess.run(["sox", "-R", d16, "-r", "11025", d11 + ".part.wav"], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.replace(d11 + ".part.wav", d11)
+    with ThreadPoolExecutor(jobs) as ex:
+        list(ex.map(one, names.values()))
+    return cdir
+
+
 # ---- 3. recognisers ---------------------------------------------------------------------------
 
 def timed(cmd, timefile, stdout_path, stderr_path, repeat=1):
@@ -375,7 +500,19 @@ def main():
                          "dictionary) instead of the dictionaries: the rules or data/ltsmodel.bin")
     ap.add_argument("--repeat", type=int, default=3,
                     help="runs of each timed recogniser run; the lowest CPU time counts")
+    ap.add_argument("--conditions", default="all",
+                    help="channel conditions to test besides the clean files: all, none, or a "
+                         f"comma-separated list of {', '.join(CONDITION_NAMES)}")
     args = ap.parse_args()
+    if args.conditions == "all":
+        conditions = CONDITION_NAMES
+    elif args.conditions == "none":
+        conditions = []
+    else:
+        conditions = [c for c in args.conditions.split(",") if c]
+        for c in conditions:
+            if c not in CONDITION_NAMES:
+                raise SystemExit(f"unknown condition: {c} (known: {', '.join(CONDITION_NAMES)})")
     build = os.path.abspath(args.build)
     out = os.path.abspath(args.out or os.path.join(build, "accuracy"))
     os.makedirs(out, exist_ok=True)
@@ -477,6 +614,26 @@ def main():
         row["ps"] = score(tests, hyps) | {"rc": rc, "cpu": cpu, "wall": wall, "peak": peak}
         log(f"{voice}: PocketSphinx {row['ps']['commands']:.1f}% commands, {row['ps']['words']:.1f}% words, "
             f"cpu {cpu:.1f} s, peak {peak} KB (exit {rc})")
+        row["cond"] = {}
+        for c in conditions:
+            cdir = make_condition_audio(vdir, names, c, args.jobs)
+            cw11 = [os.path.join(cdir, "11k", i + ".wav") for i in ids]
+            entry = {}
+            if have_usr and have_rec:
+                rc, cpu, wall, peak, hyps = run_ours(recognize, args.usr, gdir, cw11,
+                                                     os.path.join(rdir, f"{voice}.{c}.si"))
+                entry["si"] = score(tests, hyps) | {"rc": rc, "cpu": cpu}
+            enrolled_usr = os.path.join(rdir, f"{voice}.usr")
+            if "en" in row and os.path.exists(enrolled_usr):
+                rc, cpu, wall, peak, hyps = run_ours(recognize, enrolled_usr, gdir, cw11,
+                                                     os.path.join(rdir, f"{voice}.{c}.enrolled"))
+                entry["en"] = score(tests, hyps) | {"rc": rc, "cpu": cpu}
+            rc, cpu, wall, peak, hyps = run_pocketsphinx(gdir, os.path.join(cdir, "16k"), ids,
+                                                         os.path.join(rdir, f"{voice}.{c}.ps"))
+            entry["ps"] = score(tests, hyps) | {"rc": rc, "cpu": cpu}
+            row["cond"][c] = entry
+            log(f"{voice} {c}: " + ", ".join(f"{k} {entry[k]['commands']:.1f}%" for k in ("si", "en", "ps")
+                                           if k in entry))
         rows.append(row)
 
     report = make_report(rows, notes, tests, args, out, startup)
@@ -606,6 +763,38 @@ def make_report(rows, notes, tests, args, out, startup):
         if "si" in r:
             checks.append(f"memory {'met' if r['si']['peak'] * 5 < r['ps']['peak'] else 'missed'}")
         lines.append(f"- {r['voice']}: " + (", ".join(checks) if checks else "our columns missing"))
+    conds = [c for c in CONDITION_NAMES if any(c in r.get("cond", {}) for r in rows)]
+    if conds:
+        desc = dict(CONDITIONS)
+        lines += ["", "Channel conditions: the same test files put through each condition (the 16 kHz "
+                  "files for PocketSphinx, and the 11025 Hz files made from those); SI: the starting "
+                  "models, each file on its own; enrolled: the models adapted on the clean enrollment "
+                  "recordings. Command accuracy, mean over the voices:", "",
+                  "| condition | SI cmd % | enrolled cmd % | PocketSphinx cmd % | SI act % | enrolled act % |",
+                  "|---|---|---|---|---|---|"]
+
+        def mean_of(entries, key, field):
+            have = [e[key][field] for e in entries if key in e]
+            return f"{sum(have) / len(have):.1f}" if have else "n/a"
+        clean = [r for r in rows]
+        lines.append("| clean | " + " | ".join([mean_of(clean, "si", "commands"), mean_of(clean, "en", "commands"),
+                                                 mean_of(clean, "ps", "commands"), mean_of(clean, "si", "actions"),
+                                                 mean_of(clean, "en", "actions")]) + " |")
+        for c in conds:
+            es = [r["cond"][c] for r in rows if c in r.get("cond", {})]
+            lines.append(f"| {c} ({desc[c]}) | " + " | ".join(
+                [mean_of(es, "si", "commands"), mean_of(es, "en", "commands"), mean_of(es, "ps", "commands"),
+                 mean_of(es, "si", "actions"), mean_of(es, "en", "actions")]) + " |")
+        lines += ["", "Per voice (command accuracy, SI / enrolled / PocketSphinx):", "",
+                  "| voice | clean | " + " | ".join(conds) + " |", "|---|---|" + "---|" * len(conds)]
+
+        def triple(e):
+            return " / ".join(f"{e[k]['commands']:.0f}" if k in e else "n/a" for k in ("si", "en", "ps"))
+        for r in rows:
+            lines.append(f"| {r['voice']} | {triple(r)} | " +
+                         " | ".join(triple(r["cond"][c]) if c in r.get("cond", {}) else "" for c in conds) + " |")
+        lines += ["", "Targets in every condition: SI ≥ 90 % (clean ≥ 95 %); enrolled ≥ 97 % (clean ≥ 99 %) "
+                  "and not below PocketSphinx.", ""]
     lines += ["", "Errors (reference → hypothesis): results/<voice>.<si|session|enrolled>.json and "
               "results/<voice>.ps.hyp; the first few:", ""]
     for r in rows:

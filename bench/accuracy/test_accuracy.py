@@ -7,6 +7,7 @@ The last test loads the generated .rul into the recogniser when build/bin/recogn
 $VLM_BIN_DIR/recognize) and data/newuser.usr exist, and is skipped otherwise.
 """
 import json
+import math
 import os
 import re
 import shutil
@@ -126,6 +127,43 @@ class TimedTest(unittest.TestCase):
             self.assertEqual(rc, 5)
             self.assertLess(cpu, 0.6)         # the second run's, not the others' (>= 0.8 s)
             self.assertGreater(peak, 60000)   # the first run's 60 MB, not the others' 20 MB
+
+
+@unittest.skipUnless(shutil.which("sox"), "needs sox")
+class ConditionTest(unittest.TestCase):
+    """Each channel condition changes a recording as its description says, the same way twice."""
+
+    def test_conditions(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            src = os.path.join(tmp, "clean.wav")
+            rate = 16000
+            # a "voice": a 200 Hz tone switched on and off, peaks at about -6 dBFS, pauses at 0
+            clean = [int(16000 * math.sin(2 * math.pi * 200 * k / rate)) if (k // 4000) % 2 else 0
+                     for k in range(rate * 2)]
+            A.write_samples(src, clean, rate)
+            level = A.speech_rms(clean, rate)
+
+            def made(cond):
+                dst = os.path.join(tmp, cond + ".wav")
+                A.channel_effect(cond, src, dst, 7)
+                x, r = A.read_samples(dst)
+                self.assertEqual((r, len(x)), (rate, len(clean)), cond)
+                again = dst + ".2.wav"
+                A.channel_effect(cond, src, again, 7)
+                self.assertEqual(A.read_samples(again)[0], x, cond)
+                return x
+            quiet = made("quiet")
+            self.assertAlmostEqual(20 * math.log10(A.speech_rms(quiet, rate) / level), -12.0, delta=0.2)
+            dc = made("dc")
+            self.assertAlmostEqual(sum(dc) / len(dc) - sum(clean) / len(clean), 0.02 * 32768, delta=20)
+            for cond, db in (("noise", -20.0), ("hum", -15.0)):
+                added = [a - b for a, b in zip(made(cond), clean)]
+                rms = math.sqrt(sum(v * v for v in added) / len(added))
+                self.assertAlmostEqual(20 * math.log10(rms / level), db, delta=1.5, msg=cond)
+            # the telephone band takes the 200 Hz tone almost away before the level is restored,
+            # so what is left is far from the original waveform
+            phone = made("phone")
+            self.assertGreater(sum(abs(a - b) for a, b in zip(phone, clean)) / len(clean), 1000)
 
 
 class RecogniserTest(unittest.TestCase):

@@ -251,8 +251,13 @@ TEST(Endpointing, BurstGivesOneUtteranceWithItsSamples) {
   int loud = 0;
   for (int16_t v : r.samples) loud += std::abs(v) > 5000;
   int loudInSignal = 0;
-  // The channel removes its DC offset (1 until the utterance ends) from the kept samples.
-  for (int i = sig.burstStart; i < sig.burstEnd; ++i) loudInSignal += std::abs(s[i] - 1) > 5000;
+  // The channel removes its DC offset (the first chunk's rounded mean, 0 becoming 1, until the
+  // utterance ends) from the kept samples.
+  int first = 0;
+  for (int i = 0; i < 100; ++i) first += s[i];
+  int offset = (first + (first < 0 ? -50 : 50)) / 100;
+  if (offset == 0) offset = 1;
+  for (int i = sig.burstStart; i < sig.burstEnd; ++i) loudInSignal += std::abs(s[i] - offset) > 5000;
   EXPECT_EQ(loud, loudInSignal);
   EXPECT_LT(std::abs(r.samples[0]), 200);   // the pre-roll is quiet
   // The noise floor and speech peak moved to the signal's levels.
@@ -374,9 +379,10 @@ TEST(Endpointing, DisplayHookSeesEveryAnalysedChunk) {
   EXPECT_EQ(hookCalls, ch.chunks - 1);   // all but the first chunk after open
   EXPECT_EQ(hookBadCount, 0);
   const int burstChunks = (sig.burstEnd - sig.burstStart) / 100;
-  // The window reaches 2.5 chunks back, so up to 3 chunks after the burst still see it.
+  // The window reaches 2.5 chunks back, so up to 3 chunks after the burst still see it; the
+  // high-pass filter's ringing may carry it one chunk further.
   EXPECT_GE(hookSpeech, burstChunks - 2);
-  EXPECT_LE(hookSpeech, burstChunks + 4);
+  EXPECT_LE(hookSpeech, burstChunks + 5);
 }
 
 TEST(Utterance, PromptAndNistFile) {

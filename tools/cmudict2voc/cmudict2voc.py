@@ -98,6 +98,16 @@ def convert(phones):
     return pron if pron and all(c in INVENTORY for c in pron) else None
 
 
+# Reduced (weak) forms of the commonest function words. The dictionary marks these words' vowel
+# as unstressed, but a one-vowel word is taken as stressed above ("a" becomes "u", as in "cut"),
+# so the schwa forms they mostly have in running speech are added after the dictionary's own
+# pronunciations (which stay first: the primary is unchanged).
+WEAK_FORMS = {
+    "a": ["@"], "an": ["@n", "N"], "and": ["@nd", "@n", "N"], "at": ["@t"], "for": ["fR"],
+    "of": ["@v", "@"], "on": ["@n"], "the": ["D@"], "to": ["t@"],
+}
+
+
 def main(argv):
     if len(argv) != 3:
         sys.stderr.write("usage: cmudict2voc.py CMUDICT OUT.voc\n")
@@ -132,6 +142,15 @@ def main(argv):
                 duplicates += 1
                 continue
             prons.append(pron)
+    weak = 0
+    for name, forms in WEAK_FORMS.items():
+        prons = words.get(name)
+        if prons is None:
+            continue
+        for pron in forms:
+            if pron not in prons:
+                prons.append(pron)
+                weak += 1
     names = sorted(order, key=lambda n: n.encode("latin-1"))
     written = 0
     tmp = target + ".tmp"
@@ -144,8 +163,9 @@ def main(argv):
     os.replace(tmp, target)
     sys.stderr.write(
         "cmudict2voc: %d entries read, %d words, %d pronunciations written, "
-        "%d duplicate pronunciations merged, %d names skipped, %d unmappable pronunciations\n"
-        % (lines, len(names), written, duplicates, skipped_names, bad_prons))
+        "%d duplicate pronunciations merged, %d names skipped, %d unmappable pronunciations, "
+        "%d weak forms added\n"
+        % (lines, len(names), written, duplicates, skipped_names, bad_prons, weak))
     return 0
 
 

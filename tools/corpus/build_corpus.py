@@ -16,7 +16,10 @@ Voices (docs/training.md): the training voices speak every text; the held-out vo
 smaller evaluation set and are never used for training. Each utterance is synthesised, converted
 with sox to 11025 Hz mono 16-bit, given 0.25 s of leading and 0.3 s of trailing silence and a
 random level (sox gain -n), and mixed with low-level white noise (so that pauses are not digital
-silence). Everything random is seeded, so a run is reproducible.
+silence). Every --channel-th text of each training voice is also heard through a random channel
+(level, DC offset, hum, rumble, band limit, tilt, reverberation or noise) as the training voice
+"<voice>+ch" (docs/training.md, "Channel variety"). Everything random is seeded, so a run is
+reproducible.
 
 Output in --out (default ./corpus next to the repository's data/): wav/<voice>/<id>.wav (the id
 holds a hash of the text, so a changed text is synthesised anew) and
@@ -371,6 +374,144 @@ def finish(src, dst, rng, noise, effects=()):
     os.replace(tmp, dst)
 
 
+# ---- channel variety ---------------------------------------------------------------------------
+# Every channel-th text of each training voice is also heard through a random channel, as a voice
+# of its own ("<voice>+ch"): the starting models should not assume a studio. One or two of these
+# per recording, drawn from a generator seeded by the voice and the text.
+CHANNEL_KINDS = ("level", "dc", "hum", "rumble", "band", "tilt", "reverb", "noise")
+
+
+def channel_draw(rng):
+    """(sox effects, additive components) of a random channel: effects run in the conversion; the
+    components are (kind, level in dB against the speech, DC in units) mixed in afterwards."""
+    effects, parts = [], []
+    kinds = rng.sample(CHANNEL_KINDS, rng.choice((1, 1, 2)))
+    for kind in kinds:
+        if kind == "band":
+            low = rng.choice((150, 200, 300, 400))
+            high = rng.choice((3000, 3400, 4000, 5000))
+            effects += ["sinc", f"{low}-{high}"]
+        elif kind == "tilt":
+            effects += ["highpass", str(rng.choice((100, 150, 200, 300))),
+                        "treble", f"{rng.uniform(-6, 8):.1f}", str(rng.choice((2000, 3000, 4000)))]
+        elif kind == "reverb":
+            effects += ["reverb", str(rng.randint(20, 60)), "50", str(rng.randint(20, 80))]
+        elif kind == "level":
+            parts.append(("level", rng.choice((-18.0, -12.0, -9.0, 6.0, 9.0)), 0))
+        elif kind == "dc":
+            parts.append(("dc", 0.0, rng.choice((-1, 1)) * rng.randint(100, 1200)))
+        elif kind == "hum":
+            parts.append(("hum", rng.uniform(-25.0, -12.0), rng.choice((50, 60))))
+        elif kind == "rumble":
+            parts.append(("rumble", rng.uniform(-20.0, -8.0), 0))
+        elif kind == "noise":
+            parts.append(("noise", rng.uniform(-30.0, -12.0), 0))
+    return effects, parts
+
+
+def speech_level(samples):
+    """RMS of the louder half of the 20 ms blocks (the speech, not the pauses)."""
+    n = 220
+    blocks = sorted(sum(x * x for x in samples[i:i + n]) / n for i in range(0, len(samples) - n + 1, n))
+    loud = blocks[len(blocks) // 2:] or [0.0]
+    return math.sqrt(sum(loud) / len(loud))
+
+
+_BACKGROUND = {}
+
+
+def background(kind, rate=11025):
+    """30 s of a background sound of unit RMS (repeatable: sox in its repeatable mode), cached."""
+    if kind not in _BACKGROUND:
+        if kind.startswith("hum"):
+            # mains hum: the fundamental with its second and third harmonics
+            f = int(kind[3:])
+            a = [0.6 * math.sin(2 * math.pi * f * k / rate) + 0.3 * math.sin(4 * math.pi * f * k / rate + 1.0) +
+                 0.25 * math.sin(6 * math.pi * f * k / rate + 2.0) for k in range(30 * rate)]
+        else:
+            synth = {"noise": ["pinknoise"], "rumble": ["brownnoise", "lowpass", "120"]}[kind]
+            with tempfile.TemporaryDirectory() as tmp:
+                path = os.path.join(tmp, "bg.wav")
+                subprocess.run(["sox", "-R", "-n", "-r", str(rate), "-c", "1", "-b", "16", path, "synth", "30",
+                                *synth, "gain", "-n", "-10"],
+                               check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                with wave.open(path, "rb") as w:
+                    a = array.array("h")
+                    a.frombytes(w.readframes(w.getnframes()))
+        rms = math.sqrt(sum(x * x for x in a) / max(1, len(a))) or 1.0
+        _BACKGROUND[kind] = [x / rms for x in a]
+    return _BACKGROUND[kind]
+
+
+def apply_channel(path, parts, rng):
+    """Mixes the additive parts of a channel into a 16-bit mono wave file in place."""
+    if not parts:
+        return
+    with wave.open(path, "rb") as w:
+        rate = w.getframerate()
+        a = array.array("h")
+        a.frombytes(w.readframes(w.getnframes()))
+    x = [float(v) for v in a]
+    level = speech_level(x)
+    for kind, db, value in parts:
+        if kind == "level":
+            g = 10 ** (db / 20)
+            x = [v * g for v in x]
+            level *= g
+        elif kind == "dc":
+            x = [v + value for v in x]
+        else:
+            bg = background(f"hum{value}" if kind == "hum" else kind, rate)
+            start = rng.randrange(0, len(bg) - len(x)) if len(bg) > len(x) else 0
+            g = level * 10 ** (db / 20)
+            x = [v + g * bg[(start + k) % len(bg)] for k, v in enumerate(x)]
+    out = array.array("h", (max(-32768, min(32767, int(round(v)))) for v in x))
+    tmp = path + ".ch.wav"
+    with wave.open(tmp, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(out.tobytes())
+    os.replace(tmp, path)
+
+
+def channel_copies(args, voice, vdir, mine, prons):
+    """The voice's every --channel-th text through a random channel, made from its finished
+    recording into wav/<voice>+ch/; returns their manifest lines."""
+    name = voice[0] + "+ch"
+    cdir = os.path.join(args.out, "wav", name)
+    os.makedirs(cdir, exist_ok=True)
+    chosen = [t for k, t in enumerate(mine) if k % args.channel == 0]
+    keep = {t[0] + ".wav" for t in chosen}
+    for f in os.listdir(cdir):
+        if f not in keep:
+            os.remove(os.path.join(cdir, f))
+    t1 = time.time()
+
+    def one(item):
+        i, _ = item
+        src, dst = os.path.join(vdir, i + ".wav"), os.path.join(cdir, i + ".wav")
+        if os.path.exists(dst) or not os.path.exists(src):
+            return 0
+        rng = random.Random(f"{args.seed}-{name}-{i}")
+        effects, parts = channel_draw(rng)
+        tmp = dst + ".tmp.wav"
+        subprocess.run(["sox", "-R", src, tmp, *effects], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        apply_channel(tmp, parts, rng)
+        os.replace(tmp, dst)
+        return 1
+    with ThreadPoolExecutor(args.jobs) as ex:
+        made = sum(ex.map(one, chosen))
+    lines = []
+    for i, ws in chosen:
+        rel = os.path.join("wav", name, i + ".wav")
+        if os.path.exists(os.path.join(args.out, rel)):
+            lines.append("\t".join([name, "train", rel, " ".join(ws), " ".join(prons[w] for w in ws)]))
+    print(f"{name:24s} train {len(lines):5d} utterances ({made} made) {time.time() - t1:6.1f} s", flush=True)
+    return lines
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[1])
     ap.add_argument("--out", default=os.path.join(ROOT, "corpus"))
@@ -381,6 +522,9 @@ def main():
     ap.add_argument("--seed", type=int, default=2026)
     ap.add_argument("--voices", default="", help="comma-separated subset of voice names")
     ap.add_argument("--texts-only", action="store_true", help="print the texts and stop")
+    ap.add_argument("--channel", type=int, default=2,
+                    help="every N-th text of each training voice also through a random channel "
+                         "(0: none)")
     args = ap.parse_args()
 
     prons = {}
@@ -444,6 +588,8 @@ def main():
                 made += 1
         print(f"{name:24s} {role:5s} {made:5d} utterances ({len(missing)} synthesised) "
               f"{time.time() - t1:6.1f} s", flush=True)
+        if role == "train" and args.channel > 0:
+            manifest += channel_copies(args, voice, vdir, mine, prons)
     tmp = os.path.join(args.out, "manifest.tsv.tmp")
     with open(tmp, "w", encoding="latin-1", newline="\n") as f:
         f.write("\n".join(manifest) + "\n")

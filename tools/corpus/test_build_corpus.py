@@ -91,6 +91,48 @@ class FinishTest(unittest.TestCase):
                     self.assertEqual((w.getframerate(), w.getnchannels(), w.getsampwidth()), (11025, 1, 2))
 
 
+class ChannelTest(unittest.TestCase):
+    """The channel copies: repeatable, every kind drawn, and the additive parts at their levels."""
+
+    def test_draws_are_repeatable_and_cover_every_kind(self):
+        draws = [B.channel_draw(random.Random(f"x-{k}")) for k in range(200)]
+        self.assertEqual(draws, [B.channel_draw(random.Random(f"x-{k}")) for k in range(200)])
+        kinds = set()
+        for effects, parts in draws:
+            kinds.update(p[0] for p in parts)
+            kinds.update({"sinc": "band", "highpass": "tilt", "reverb": "reverb"}[e] for e in effects
+                         if e in ("sinc", "highpass", "reverb"))
+        self.assertEqual(kinds, set(B.CHANNEL_KINDS))
+
+    def test_additive_parts(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "a.wav")
+
+            def write(vals):
+                with wave.open(path, "wb") as w:
+                    w.setnchannels(1)
+                    w.setsampwidth(2)
+                    w.setframerate(11025)
+                    w.writeframes(samples(vals))
+
+            def read():
+                with wave.open(path, "rb") as w:
+                    return values(w.readframes(w.getnframes()))
+            tone = [int(4000 * math.sin(i * 0.2)) for i in range(11025)]
+            write(tone)
+            B.apply_channel(path, [("dc", 0.0, 700)], random.Random(1))
+            self.assertAlmostEqual(sum(read()) / len(tone), 700 + sum(tone) / len(tone), delta=1)
+            write(tone)
+            B.apply_channel(path, [("level", -12.0, 0)], random.Random(1))
+            self.assertAlmostEqual(B.speech_level(read()) / B.speech_level(tone), 10 ** (-12 / 20), delta=0.01)
+            for kind, extra in (("noise", 0), ("hum", 50), ("rumble", 0)):
+                write(tone)
+                B.apply_channel(path, [(kind, -20.0, extra)], random.Random(1))
+                added = [a - b for a, b in zip(read(), tone)]
+                ratio = math.sqrt(sum(x * x for x in added) / len(added)) / B.speech_level(tone)
+                self.assertAlmostEqual(20 * math.log10(ratio), -20.0, delta=1.0, msg=kind)
+
+
 class VoicesTest(unittest.TestCase):
     def test_roles_are_disjoint_and_every_voice_is_allowed(self):
         names = [v[0] for v in B.VOICES]

@@ -1,6 +1,6 @@
 // features: prints or dumps the frames the front end makes of wave files.
 //
-//   features [-v warp] [-e] [-o dump] file...
+//   features [-v warp] [-e] [-d] [-o dump] file...
 //
 // Text (the default): per input a "# file" line, then one line per frame: the frame number, the
 // power and the 34 features. With -o the frames go to a binary dump instead (layout in
@@ -8,6 +8,7 @@
 // the endpointer: only the frames of the utterances it finds are given, one block per utterance,
 // and the normaliser adapts after each as in the applications. Files that are not 11025 Hz 16-bit
 // mono are converted (mixed to mono and resampled) first; every file is read as recognize reads it.
+// -d gives the analysis as defined, without the channel cleanup (first-chunk DC estimate, high-pass).
 // The dump file is replaced safely (foundation/safefile.h); every write, to the dump or to standard
 // output, is checked, and a failure ends the run with status 1 and its reason.
 #include <cerrno>
@@ -32,9 +33,10 @@ constexpr int32_t kDumpVersion = 1;
 
 void usage() {
   std::fprintf(stderr,
-               "usage: features [-v warp] [-e] [-o dump] file...\n"
+               "usage: features [-v warp] [-e] [-d] [-o dump] file...\n"
                "  -v warp   warp bin of the filter bank (1..127, default 58)\n"
                "  -e        only the frames of the utterances the endpointer finds\n"
+               "  -d        the analysis as defined, without the channel cleanup\n"
                "  -o dump   write a binary dump (\"-\": standard output) instead of text\n");
 }
 
@@ -179,6 +181,8 @@ int main(int argc, char** argv) {
       vtln = static_cast<int>(v);
     } else if (!std::strcmp(a, "-e")) {
       endpoint = true;
+    } else if (!std::strcmp(a, "-d")) {
+      setChannelCleanup(0);
     } else if (!std::strcmp(a, "-o") && i + 1 < argc) {
       dumpPath = argv[++i];
     } else if (a[0] == '-' && a[1]) {

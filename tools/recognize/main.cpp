@@ -603,6 +603,11 @@ int main(int argc, char** argv) {
       if (!samples.empty() && sessionChannel.open(&data) && sessionChannel.listen(1, nullptr) &&
           sessionChannel.isUttAvailable() == 1)
         heard = sessionChannel.takeUtt();
+      if (heard) {
+        // Searched once it is complete, shifted by its own normaliser (docs/audio-frontend.md).
+        heard->complete(0);
+        normaliseOwnMean(heard);
+      }
       Utterance silent(nullptr);
       if (!recogniseAndReport(wave, heard ? *heard : silent, 0, heard != nullptr)) failed = 1;
       delete heard;
@@ -619,6 +624,7 @@ int main(int argc, char** argv) {
     }
     whole.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
     if (whole.frameCount() <= maxFramesInUtt) {
+      normaliseOwnMean(&whole);
       if (!recogniseAndReport(wave, whole, 0, whole.frameCount() > 0)) failed = 1;
       continue;
     }
@@ -629,6 +635,7 @@ int main(int argc, char** argv) {
       Utterance part(nullptr);
       for (int i = from; i < to; i++) part.frames.add(whole.frames[i]);
       part.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+      normaliseOwnMean(&part);  // each command its own normaliser
       if (!recogniseAndReport(wave, part, ++k, true)) failed = 1;
     }
     if (k == 0) {

@@ -442,6 +442,14 @@ int main(int argc, char** argv) {
       ++levelCount;
     }
   }
+  // Then every utterance through its own normaliser, as recognition and enrollment hear it
+  // (docs/audio-frontend.md): the templates learn speech whose channel has been taken out.
+  for (Utt& u : utts) {
+    int32_t own[kStaticFeatures];
+    ownNormaliserShift(u.frames.data(), static_cast<int>(u.frames.size()), kOwnMeanPriorFrames, own);
+    shiftStatics(u.frames.data(), static_cast<int>(u.frames.size()), own);
+    floorEnergies(u.frames.data(), static_cast<int>(u.frames.size()));
+  }
   if (trainVoices == 0) {
     std::fprintf(stderr, "train: the manifest has no training voice\n");
     return 1;
