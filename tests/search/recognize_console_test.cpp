@@ -290,3 +290,76 @@ TEST(ResultListFrames, MergingPronunciationVariantsKeepsTheBestResultsFrames) {
 
 }  // namespace
 }  // namespace searchtest
+
+namespace searchtest {
+namespace {
+
+// Every console program: --help (usage, options, an example) and --version on standard output
+// with status 0, a usage error with status 2 and its reason, a failure with status 1.
+TEST(ConsolePrograms, HelpVersionUsageErrorsAndFailures) {
+  const std::string missing = scratch("nothere");
+  const struct {
+    const char* program;
+    std::string failing;   // arguments that are well formed but name a file that is not there
+  } cases[] = {
+      {"recognize", "--usr " + missing + ".usr --voc " + missing + ".voc --rul " + missing + ".rul x.wav"},
+      {"adapt", "--usr " + missing + ".usr --voc " + missing + ".voc --prompts " + missing + ".lst --out o.usr"},
+      {"features", missing + ".wav"},
+      {"speak", "--pron kol -o " + missing + "/x.wav"},
+      {"jsgf2rul", missing + ".gram --voc " + missing + ".voc"},
+      {"pronmerge", missing + ".lst"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.program);
+    const std::string tool = vlmtest::binDir() + "/" + c.program;
+    auto run = [&](const std::string& args, std::string* out, std::string* err) {
+      const int rc = std::system((tool + " " + args + " >" + scratch("p.out") + " 2>" + scratch("p.err")).c_str());
+      *out = readText(scratch("p.out"));
+      *err = readText(scratch("p.err"));
+      return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    };
+    std::string out, err;
+    EXPECT_EQ(0, run("--help", &out, &err));
+    EXPECT_EQ(0u, out.find(std::string("usage: ") + c.program)) << out;
+    EXPECT_NE(std::string::npos, out.find("\nExample: ")) << out;
+    EXPECT_NE(std::string::npos, out.find("--version")) << out;
+    EXPECT_EQ(0, run("--version", &out, &err));
+    EXPECT_EQ(std::string(c.program) + " (Velmora) ", out.substr(0, out.find(')') + 2)) << out;
+    EXPECT_EQ(2, run("--no-such-option", &out, &err));
+    EXPECT_NE(std::string::npos, (out + err).find("--no-such-option")) << out << err;
+    EXPECT_EQ(1, run(c.failing, &out, &err)) << out << err;
+  }
+  // a help that cannot be written is a failure
+  EXPECT_NE(0, std::system((vlmtest::binDir() + "/speak --help >/dev/full 2>/dev/null").c_str()));
+}
+
+}  // namespace
+}  // namespace searchtest
+
+namespace searchtest {
+namespace {
+
+// pronmerge says where it looked for the reference dictionary, and where it found it.
+TEST(ConsolePrograms, PronmergeNamesWhereTheReferenceDictionaryWasLookedFor) {
+  char here[4096];
+  ASSERT_NE(nullptr, getcwd(here, sizeof here));
+  const std::string folder = std::string(here) + "/" + scratch("pronmerge");
+  ASSERT_EQ(0, std::system(("mkdir -p " + folder).c_str()));
+  std::ofstream(folder + "/names.lst") << "call home\n";
+  const struct {
+    bool withDictionary;
+    std::string message;
+  } cases[] = {
+      {false, "pronmerge: warning: no reference dictionary: fulldict.voc is not in " + folder + " ("},
+      {true, "pronmerge: reference dictionary: " + folder + "/fulldict.voc\n"},
+  };
+  for (const auto& c : cases) {
+    if (c.withDictionary) std::ofstream(folder + "/fulldict.voc") << "call\tkol\t0\nhome\thOm\t0\n";
+    const int rc = std::system(("cd " + folder + " && " + vlmtest::binDir() + "/pronmerge names.lst >out.txt 2>err.txt").c_str());
+    EXPECT_EQ(0, WIFEXITED(rc) ? WEXITSTATUS(rc) : -1);
+    EXPECT_NE(std::string::npos, readText(folder + "/err.txt").find(c.message)) << readText(folder + "/err.txt");
+  }
+}
+
+}  // namespace
+}  // namespace searchtest

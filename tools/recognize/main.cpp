@@ -60,6 +60,7 @@
 #include "search/result.h"
 #include "search/wordtree.h"
 #include "grammar/jsgf.h"
+#include "tools/cli.h"
 
 using namespace vlm;
 
@@ -80,12 +81,30 @@ void requestStop(int signal) {
 #endif
 
 
+constexpr const char* kUsage =
+    "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
+    "                 [--rule NAME...] [--json] [--session] [--time] [--nbest N]\n"
+    "                 [--raw [--rate HZ]] [--max-memory MB] [--max-time MS] (WAVE... | - | --mic)\n";
+constexpr const char* kHelp =
+    "Recognises speech against a grammar: each wave file, standard input (-) or the microphone.\n"
+    "  --usr FILE        the speaker's models (data/newuser.usr for a speaker not enrolled)\n"
+    "  --voc FILE        a pronunciation dictionary (repeat for more)\n"
+    "  --rul FILE        the grammar as rules, or --jsgf FILE as a JSGF grammar\n"
+    "  --rule NAME       only this rule is active (repeat for more; default: the top-level rules)\n"
+    "  --json            one JSON object per utterance instead of text\n"
+    "  --session         the files are one speaker's utterances in order, heard as one channel\n"
+    "  --time            the start and end (frames and seconds) of each word\n"
+    "  --nbest N         at most N hypotheses per utterance (1 to 15)\n"
+    "  --raw             inputs are 16-bit little-endian mono samples; --rate HZ (default 16000)\n"
+    "  --mic             recognise live from the microphone (or VELMORA_MIC) until Ctrl-C\n"
+    "  --max-memory MB, --max-time MS   limits of one search\n"
+    "  --help, --version\n"
+    "Exit status: 0 every input recognised, 1 a failure, 2 a usage error.\n"
+    "Example: recognize --usr data/newuser.usr --voc data/base.voc --jsgf commands.gram command.wav\n";
+
 void usage() {
-  std::fprintf(stderr,
-               "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
-               "                 [--rule NAME...] [--json] [--session] [--time] [--nbest N]\n"
-               "                 [--raw [--rate HZ]] [--max-memory MB] [--max-time MS] (WAVE... | - | --mic)\n");
-  if (const char* log = speechLogPath()) std::fprintf(stderr, "speech log: %s\n", log);
+  std::fputs(kUsage, stderr);
+  std::fprintf(stderr, "(recognize --help lists the options)\n");
 }
 
 // Standard output, checked: a write that fails (a full device, a closed pipe) ends the program
@@ -439,6 +458,7 @@ std::string jsonString(const char* s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "recognize", (std::string(kUsage) + kHelp).c_str());
   const char* usrPath = nullptr;
   const char* rulPath = nullptr;
   const char* jsgfPath = nullptr;
@@ -495,7 +515,6 @@ int main(int argc, char** argv) {
       if (a == "--max-memory") setMaxMemoryAlloced(static_cast<long>(number * 1048576.0));
       else setMaxTickCount(static_cast<long>(number));
     }
-    else if (a == "--help" || a == "-h") { usage(); return 0; }
     else if (a.size() > 1 && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "recognize: unknown option %s\n", a.c_str());
       usage();
