@@ -77,6 +77,11 @@ TEST_F(RecognizeConsoleTest, MicrophoneGivesOneResultPerUtteranceAndStopsAtTheEn
   ASSERT_EQ(3u, lines.size()) << r.out << r.err;
   for (int i = 0; i < 3; i++) EXPECT_EQ("mic#" + std::to_string(i + 1) + "\t" + kCommands[i], lines[size_t(i)]);
   EXPECT_NE(std::string::npos, r.err.find("stopped after 3 utterance(s)")) << r.err;
+  // a microphone that cannot start is a failure that says what to check
+  const ToolRun broken = runTool(base + "--mic", "VELMORA_MIC=" + scratch("nothere.wav"));
+  EXPECT_EQ(1, broken.status);
+  EXPECT_TRUE(broken.out.empty()) << broken.out;
+  EXPECT_NE(std::string::npos, broken.err.find("recognize: the microphone does not start")) << broken.err;
 }
 
 // In real time, the first result is on standard output while the rest of the input is still to
