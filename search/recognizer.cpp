@@ -862,7 +862,7 @@ int Recognizer::recognize(Utterance* utt, int* ruleList, int ruleCount) {
       hypos->propagate(x);
       continue;
     }
-    FSGNodeTypeItemAC* added = ResultHypo::addResult(x, result, ruleDictionary);
+    FSGNodeTypeItemAC* added = ResultHypo::addResult(x, result, ruleDictionary, S.frameIndex);
     if (added && endReason == eEndNoMatch) endReason = eEndResults;
     if (added && result->count() >= RecogResult::kMaxResults) return RecogResult::kMaxResults;
     if (++completed >= 100) break;

@@ -156,7 +156,7 @@ int rulePath(const ReturnTree* t, int rule, int* path, int room) {
 
 }  // namespace
 
-FSGNodeTypeItemAC* ResultHypo::addResult(ResultHypo* hypo, RecogResult* list, RuleDictionary* rules) {
+FSGNodeTypeItemAC* ResultHypo::addResult(ResultHypo* hypo, RecogResult* list, RuleDictionary* rules, int endFrame) {
   VLM_ASSERT(hypo && hypo->we && 0 == hypo->we->seedHistory && SILENCE_ID == hypo->we->id,
              "hypo && hypo->we && 0==hypo->we->seedHistory && SILENCE_ID==hypo->we->id");
   if (!(hypo && hypo->we && hypo->we->seedHistory == nullptr && hypo->we->id == SILENCE_ID)) return nullptr;
@@ -164,7 +164,9 @@ FSGNodeTypeItemAC* ResultHypo::addResult(ResultHypo* hypo, RecogResult* list, Ru
   if (hypo->next() == nullptr || list == nullptr) return nullptr;
 
   static FSGNodeTypeItemAC items(127, 127);
+  static WordFrames bounds;
   items.removeAll();
+  bounds.removeAll();
   items.score = hypo->score;
   ReturnTree* prevTree = nullptr;
   int prevRule = 0;
@@ -191,9 +193,12 @@ FSGNodeTypeItemAC* ResultHypo::addResult(ResultHypo* hypo, RecogResult* list, Ru
     }
     const int word = x->we->id;
     items.add(word == kOutOfVocabularyWord ? eOutOfVocabularyNode : eWordNode, word);
+    // the word was entered from a history of the frame it begins in
+    bounds.add(seed && seed->group ? seed->group->frame : 0);
   }
   items.add(eTerminalNode, prevRule);
-  return list->addResult(&items);
+  bounds.add(endFrame >= 0 ? endFrame : bounds[bounds.count() - 1]);
+  return list->addResult(&items, &bounds);
 }
 
 // ---- item arrays ----------------------------------------------------------------------------
@@ -275,14 +280,14 @@ int cmpFSGNodeTypeItemACs(const FSGNodeTypeItemAC* a, const FSGNodeTypeItemAC* b
 
 // ---- the result list ------------------------------------------------------------------------
 
-RecogResult::RecogResult(WordDictionary* words) : results(10, 10), wordDictionary(words) {
+RecogResult::RecogResult(WordDictionary* words) : results(10, 10), frames(10, 10), wordDictionary(words) {
   // an utterance that is given this list must be able to delete and render it
   installResultHooks();
 }
 
 RecogResult::~RecogResult() { removeAll(); }
 
-FSGNodeTypeItemAC* RecogResult::addResult(FSGNodeTypeItemAC* source) {
+FSGNodeTypeItemAC* RecogResult::addResult(FSGNodeTypeItemAC* source, const WordFrames* sourceFrames) {
   VLM_ASSERT(source && source->count(), "srcItemAC && srcItemAC->count()");
   if (source == nullptr || source->count() == 0) return nullptr;
   generateHash(*source);
@@ -292,32 +297,51 @@ FSGNodeTypeItemAC* RecogResult::addResult(FSGNodeTypeItemAC* source) {
   for (int i = 0; i < source->count(); i++) copy->add((*source)[i]);
   copy->score = source->score;
   copy->hash = source->hash;
+  auto* spans = new WordFrames;
+  if (sourceFrames)
+    for (int i = 0; i < sourceFrames->count(); i++) spans->add((*sourceFrames)[i]);
   results.add(copy);
+  frames.add(spans);
   return copy;
 }
 
 void RecogResult::removeAll() {
   for (int i = 0; i < results.count(); i++) delete results[i];
+  for (int i = 0; i < frames.count(); i++) delete frames[i];
   results.removeAll();
+  frames.removeAll();
   selected = -1;
   wordDictionary = nullptr;
 }
 
 void RecogResult::noAltProns() {
-  HeapPQ<FSGNodeTypeItemAC> heap(cmpResults, results.count() + 1, 10);
-  for (int i = 0; i < results.count(); i++) {
-    vlm::noAltProns(*results[i], wordDictionary);
-    heap.push(results[i]);
-  }
-  results.removeAll();
-  while (FSGNodeTypeItemAC* r = heap.pop()) {
+  // best first (a stable insertion sort: equal scores keep their order, and lists are short)
+  const int n = results.count();
+  for (int i = 0; i < n; i++) vlm::noAltProns(*results[i], wordDictionary);
+  for (int i = 1; i < n; i++)
+    for (int j = i; j > 0 && results[j]->score < results[j - 1]->score; j--) {
+      FSGNodeTypeItemAC* r = results[j];
+      results.setEntry(j, results[j - 1]);
+      results.setEntry(j - 1, r);
+      WordFrames* f = frames[j];
+      frames.setEntry(j, frames[j - 1]);
+      frames.setEntry(j - 1, f);
+    }
+  int kept = 0;
+  for (int i = 0; i < n; i++) {
     bool duplicate = false;
-    for (int i = 0; i < results.count() && !duplicate; i++) duplicate = cmpFSGNodeTypeItemACs(results[i], r) == 0;
-    if (duplicate)
-      delete r;
-    else
-      results.add(r);
+    for (int k = 0; k < kept && !duplicate; k++) duplicate = cmpFSGNodeTypeItemACs(results[k], results[i]) == 0;
+    if (duplicate) {
+      delete results[i];
+      delete frames[i];
+      continue;
+    }
+    results.setEntry(kept, results[i]);
+    frames.setEntry(kept, frames[i]);
+    kept++;
   }
+  results.removeEntriesTo(kept);
+  frames.removeEntriesTo(kept);
   selected = -1;
 }
 

@@ -28,8 +28,10 @@ class ResultHypo {
 
   ResultHypo* next() const { return nextHypo; }
   // Converts a completed chain (starting at the utterance-initial silence) into items and adds
-  // them to list; the stored copy, or null when an equal result is already listed.
-  static FSGNodeTypeItemAC* addResult(ResultHypo* completed, RecogResult* list, RuleDictionary* rules);
+  // them to list with the frames where its words begin (endFrame: the frame after the last one
+  // searched); the stored copy, or null when an equal result is already listed.
+  static FSGNodeTypeItemAC* addResult(ResultHypo* completed, RecogResult* list, RuleDictionary* rules,
+                                      int endFrame = -1);
 };
 
 // Lowest cost on top.
@@ -74,6 +76,19 @@ FSGNodeTypeItemAC& noAltProns(FSGNodeTypeItemAC& items, WordDictionary* words);
 // 0 when equal (same hash, count, types, and values of word and rule items); otherwise non-zero.
 int cmpFSGNodeTypeItemACs(const FSGNodeTypeItemAC* a, const FSGNodeTypeItemAC* b);
 
+// Where the words of one result lie in the utterance, from its back-trace: word item k (the
+// word and out-of-vocabulary items in order) spans frames [bounds[k], bounds[k + 1]). A word
+// begins in the frame after the path left the word before it (or the initial silence) and lasts
+// until the next word begins; the last word ends with the frames searched, so a word's span
+// includes the pause after it. Empty when the result was added without its back-trace.
+class WordFrames : public AC<int> {
+ public:
+  WordFrames() : AC<int>(8, 8) {}
+  int words() const { return count() > 0 ? count() - 1 : 0; }
+  int start(int k) const { return (*this)[k]; }
+  int end(int k) const { return (*this)[k + 1]; }
+};
+
 // The n-best list of one search, best (lowest score) first; owns its results.
 class RecogResult {
  public:
@@ -82,17 +97,22 @@ class RecogResult {
   RecogResult(const RecogResult&) = delete;
   RecogResult& operator=(const RecogResult&) = delete;
 
-  // Appends an owned copy of source (items, score, hash); null when an equal result is listed.
-  FSGNodeTypeItemAC* addResult(FSGNodeTypeItemAC* source);
+  // Appends an owned copy of source (items, score, hash) and of its word frames (when given);
+  // null when an equal result is listed.
+  FSGNodeTypeItemAC* addResult(FSGNodeTypeItemAC* source, const WordFrames* frames = nullptr);
   // Deletes every result; the selection becomes -1 and the dictionary is forgotten.
   void removeAll();
-  // Merges results that differ only in pronunciation variants, keeping the best score of each.
+  // Merges results that differ only in pronunciation variants, keeping the best score of each
+  // (with its word frames).
   void noAltProns();
 
   int count() const { return results.count(); }
   FSGNodeTypeItemAC* at(int i) const { return results[i]; }
+  // The word frames of result i (empty when it has none).
+  const WordFrames& framesAt(int i) const { return *frames[i]; }
 
   OC<FSGNodeTypeItemAC> results;
+  OC<WordFrames> frames;   // parallel to results
   WordDictionary* wordDictionary;
   int selected = -1;
 

@@ -75,7 +75,7 @@ class PronmergeTest : public ::testing::Test {
 using Lines = std::vector<std::string>;
 
 TEST_F(PronmergeTest, WithoutArgumentsShowsUsageAndWritesNothing) {
-  EXPECT_EQ(run(""), 0);
+  EXPECT_EQ(run(""), 2);   // a usage error
   const std::string usage =
       "pronmerge [file.lst] <another.voc> <andAnother.voc>\noutputs out.voc, known.lst, unknown.lst";
   EXPECT_NE(slurp("stdout.txt").find(usage), std::string::npos) << slurp("stdout.txt");

@@ -53,6 +53,7 @@
 #include "platform/audio/audiodevice.h"
 #include "search/recognizer.h"
 #include "search/result.h"
+#include "tools/cli.h"
 
 using namespace vlm;
 
@@ -63,10 +64,25 @@ constexpr int kPromptRoom = 257;   // prompt lines hold at most 256 characters
 constexpr int kMinAdaptedShare = 4;
 bool quiet = false;
 
+constexpr const char* kUsage =
+    "usage: adapt --usr START.usr --voc FILE [--voc FILE...] --prompts LIST --out NEW.usr\n"
+    "             [--no-recognize] [--quiet]\n";
+constexpr const char* kHelp =
+    "Enrolls a speaker: finds the warp bin, calibrates and adapts the starting models to the\n"
+    "recordings of the prompt list, and writes the new models.\n"
+    "  --usr START.usr   the starting models (data/newuser.usr)\n"
+    "  --voc FILE        a pronunciation dictionary for the prompts' words (repeat for more)\n"
+    "  --prompts LIST    the prompt list: \"wave-file<TAB>prompt text\" per line\n"
+    "  --out NEW.usr     where the speaker's models are written\n"
+    "  --no-recognize    align every recording with its prompt without recognising it first\n"
+    "  --quiet           no progress on standard error\n"
+    "  --help, --version\n"
+    "Exit status: 0 done, 1 a failure, 2 a usage error.\n"
+    "Example: adapt --usr data/newuser.usr --voc data/enrol.voc --prompts prompts.lst --out me.usr\n";
+
 void usage() {
-  std::fprintf(stderr,
-               "usage: adapt --usr START.usr --voc FILE [--voc FILE...] --prompts LIST --out NEW.usr\n"
-               "             [--no-recognize] [--quiet]\n");
+  std::fputs(kUsage, stderr);
+  std::fprintf(stderr, "(adapt --help lists the options)\n");
 }
 
 void progress(const char* format, const std::string& a = "", const std::string& b = "") {
@@ -190,6 +206,7 @@ void warnWithoutReferenceModels() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "adapt", (std::string(kUsage) + kHelp).c_str());
   const char* usrPath = nullptr;
   const char* listPath = nullptr;
   const char* outPath = nullptr;
@@ -211,10 +228,7 @@ int main(int argc, char** argv) {
     else if (a == "--out") outPath = value();
     else if (a == "--no-recognize") recognise = false;
     else if (a == "--quiet") quiet = true;
-    else if (a == "--help" || a == "-h") {
-      usage();
-      return 0;
-    } else {
+    else {
       std::fprintf(stderr, "adapt: unknown argument %s\n", a.c_str());
       usage();
       return 2;

@@ -23,6 +23,7 @@
 #include "audio/utterance.h"
 #include "foundation/safefile.h"
 #include "platform/audio/audiodevice.h"
+#include "tools/cli.h"
 
 using namespace vlm;
 
@@ -31,14 +32,18 @@ namespace {
 constexpr char kDumpMagic[4] = {'V', 'L', 'M', 'F'};
 constexpr int32_t kDumpVersion = 1;
 
-void usage() {
-  std::fprintf(stderr,
-               "usage: features [-v warp] [-e] [-d] [-o dump] file...\n"
-               "  -v warp   warp bin of the filter bank (1..127, default 58)\n"
-               "  -e        only the frames of the utterances the endpointer finds\n"
-               "  -d        the analysis as defined, without the channel cleanup\n"
-               "  -o dump   write a binary dump (\"-\": standard output) instead of text\n");
-}
+constexpr const char* kHelp =
+    "usage: features [-v warp] [-e] [-d] [-o dump] file...\n"
+    "Prints the feature frames the recogniser computes from wave files.\n"
+    "  -v warp   warp bin of the filter bank (1..127, default 58)\n"
+    "  -e        only the frames of the utterances the endpointer finds\n"
+    "  -d        the analysis as defined, without the channel cleanup\n"
+    "  -o dump   write a binary dump (\"-\": standard output) instead of text\n"
+    "  --help, --version\n"
+    "Exit status: 0 done, 1 a failure, 2 a usage error.\n"
+    "Example: features -e data/one.wav\n";
+
+void usage() { std::fputs(kHelp, stderr); }
 
 void putLE32(std::vector<unsigned char>& out, int32_t v) {
   const uint32_t u = static_cast<uint32_t>(v);
@@ -162,16 +167,14 @@ int processFile(const char* path, bool endpoint, Output& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "features", kHelp);
   int vtln = kNeutralVtln;
   bool endpoint = false;
   const char* dumpPath = nullptr;
   std::vector<const char*> files;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
-    if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) {
-      usage();
-      return 0;
-    } else if (!std::strcmp(a, "-v") && i + 1 < argc) {
+    if (!std::strcmp(a, "-v") && i + 1 < argc) {
       char* end = nullptr;
       const long v = std::strtol(argv[++i], &end, 10);
       if (!end || *end || v < 1 || v > 127) {
@@ -186,6 +189,7 @@ int main(int argc, char** argv) {
     } else if (!std::strcmp(a, "-o") && i + 1 < argc) {
       dumpPath = argv[++i];
     } else if (a[0] == '-' && a[1]) {
+      std::fprintf(stderr, "features: unknown or incomplete option %s\n", a);
       usage();
       return 2;
     } else {

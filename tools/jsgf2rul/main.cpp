@@ -21,6 +21,7 @@
 #include "grammar/jsgf.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -48,14 +49,25 @@ int readsBack(const vlm::JsgfConversion& result, vlm::WordDictionary* words) {
   return 0;
 }
 
+constexpr const char* kHelp =
+    "usage: jsgf2rul GRAMMAR.gram --voc FILE [--voc FILE...] > OUT.rul\n"
+    "Converts a JSGF grammar into rules (.rul) on standard output; its public rules are listed\n"
+    "on standard error, with the words the dictionaries lack.\n"
+    "  --voc FILE    a pronunciation dictionary (repeat for more; --voc=FILE also works)\n"
+    "  --help, --version\n"
+    "Exit status: 0 converted, 1 a failure (an unreadable file, missing words, a grammar error),\n"
+    "2 a usage error.\n"
+    "Example: jsgf2rul commands.gram --voc data/base.voc > commands.rul\n";
+
 int usage() {
-  std::fprintf(stderr, "usage: jsgf2rul GRAMMAR.gram --voc FILE [--voc FILE...] > OUT.rul\n");
+  std::fputs(kHelp, stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "jsgf2rul", kHelp);
   const char* grammarPath = nullptr;
   std::vector<const char*> vocs;
   for (int i = 1; i < argc; i++) {
@@ -64,10 +76,12 @@ int main(int argc, char** argv) {
     } else if (std::strncmp(argv[i], "--voc=", 6) == 0) {
       vocs.push_back(argv[i] + 6);
     } else if (argv[i][0] == '-' && argv[i][1] != 0) {
+      std::fprintf(stderr, "jsgf2rul: unknown or incomplete option %s\n", argv[i]);
       return usage();
     } else if (grammarPath == nullptr) {
       grammarPath = argv[i];
     } else {
+      std::fprintf(stderr, "jsgf2rul: one grammar at a time (%s and %s)\n", grammarPath, argv[i]);
       return usage();
     }
   }
@@ -75,8 +89,8 @@ int main(int argc, char** argv) {
 
   std::ifstream in(grammarPath, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "jsgf2rul: cannot read %s\n", grammarPath);
-    return 2;
+    std::fprintf(stderr, "jsgf2rul: cannot read %s: %s\n", grammarPath, std::strerror(errno));
+    return 1;
   }
   std::stringstream text;
   text << in.rdbuf();
@@ -84,8 +98,8 @@ int main(int argc, char** argv) {
   vlm::WordDictionary words(400000);
   for (const char* voc : vocs) {
     if (!words.readFile(voc)) {
-      std::fprintf(stderr, "jsgf2rul: cannot read %s\n", voc);
-      return 2;
+      std::fprintf(stderr, "jsgf2rul: cannot read dictionary %s\n", voc);
+      return 1;
     }
   }
 

@@ -10,6 +10,8 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -21,6 +23,7 @@
 #include "lexicon/phoneset.h"
 #include "lexicon/worddict.h"
 #include "lexicon/xlate.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -29,6 +32,16 @@ using namespace vlm;
 constexpr int kMaxWords = 150000;
 constexpr const char* kUsage =
     "pronmerge [file.lst] <another.voc> <andAnother.voc>\noutputs out.voc, known.lst, unknown.lst";
+constexpr const char* kHelp =
+    "usage: pronmerge LIST [EXTRA.voc [EXTRA2.voc]]\n"
+    "Makes a pronunciation dictionary holding exactly the words of a list of names (one entry a\n"
+    "line), with every pronunciation of each, from the reference dictionary fulldict.voc in the\n"
+    "current folder and the extra dictionaries; words none of them holds get a letter-to-sound\n"
+    "pronunciation (class 4). Writes out.voc, known.lst (entries covered by the dictionaries)\n"
+    "and unknown.lst (words that were not) in the current folder, all three or none.\n"
+    "  --help, --version\n"
+    "Exit status: 0 done, 1 a failure, 2 a usage error.\n"
+    "Example: cp data/fulldict.voc . && pronmerge contacts.lst data/base.voc\n";
 
 // The reference dictionary (the input dictionaries plus the letter-to-sound words made during the
 // run) and the output dictionary, both made before main and destroyed at exit.
@@ -60,11 +73,17 @@ void copyWord(int index) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "pronmerge", kHelp);
   setConsoleProgram(true);
-  if (argc < 2) {
+  if (argc < 2 || argc > 4) {
     logError(kUsage);
-    return 0;
+    return 2;
   }
+  for (int i = 1; i < argc; i++)
+    if (argv[i][0] == '-' && argv[i][1] != 0) {
+      std::fprintf(stderr, "pronmerge: unknown option %s (pronmerge --help lists the usage)\n", argv[i]);
+      return 2;
+    }
   // The list must be a readable regular file before anything is touched (a directory or a FIFO
   // is refused at once).
   int listFd = openRegularFile(argv[1]);
@@ -89,7 +108,21 @@ int main(int argc, char** argv) {
   }
   std::string known, unknown;
 
-  referenceDictionary.readFile("fulldict.voc");
+  // The reference dictionary is looked for in the current folder only; say where it was found,
+  // or where it was looked for, since without it every word is spelt by letter-to-sound.
+  {
+    char here[PATH_MAX];
+    const char* folder = getcwd(here, sizeof here) ? here : ".";
+    if (access("fulldict.voc", F_OK) != 0)
+      std::fprintf(stderr,
+                   "pronmerge: warning: no reference dictionary: fulldict.voc is not in %s (copy the "
+                   "shipped data/fulldict.voc there); words get letter-to-sound pronunciations\n",
+                   folder);
+    else if (referenceDictionary.readFile("fulldict.voc"))
+      std::fprintf(stderr, "pronmerge: reference dictionary: %s/fulldict.voc\n", folder);
+    else
+      std::fprintf(stderr, "pronmerge: warning: cannot read the reference dictionary %s/fulldict.voc\n", folder);
+  }
   if (argc > 2) referenceDictionary.readFile(argv[2]);
   if (argc > 3) referenceDictionary.readFile(argv[3]);
 

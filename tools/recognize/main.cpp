@@ -1,7 +1,14 @@
 // recognize: runs the recognition search on wave files.
 //
 //   recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE) [--rule NAME...]
-//             [--json] [--session] WAVE...
+//             [--json] [--session] [--time] [--nbest N] [--raw [--rate HZ]] (WAVE... | - | --mic)
+//
+// docs/recognize.md describes every option. "-" reads one recording from standard input; --raw
+// takes every input as 16-bit little-endian mono samples at --rate (16000 Hz unless given).
+// --mic hears the microphone (or VELMORA_MIC) through the live channel and its endpointer and
+// prints each utterance's result as it ends, until SIGINT or the end of the input; it is served
+// by recognize-mic, the same program linked with the audio device layer, so that recognition of
+// files never loads the sound libraries.
 //
 // For each wave file it prints the n-best list (words, score, rules), the phone-loop score and
 // the number of frames. Text output: the file name, a tab and the best hypothesis's words (empty
@@ -23,6 +30,8 @@
 // after every other file has been processed.
 #include <sndfile.h>
 #include <dlfcn.h>
+#include <csignal>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +51,7 @@
 #include "audio/channel.h"
 #include "audio/utterance.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
 #include "models/user.h"
@@ -50,18 +60,51 @@
 #include "search/result.h"
 #include "search/wordtree.h"
 #include "grammar/jsgf.h"
+#include "tools/cli.h"
 
 using namespace vlm;
 
 namespace {
 
+#ifdef VLM_RECOGNIZE_LIVE
+// Set by SIGINT or SIGTERM: live recognition stops after the utterance being heard; a second
+// signal ends the program at once.
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int signal) {
+  if (stopRequested) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+  stopRequested = 1;
+}
+#endif
+
+
+constexpr const char* kUsage =
+    "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
+    "                 [--rule NAME...] [--json] [--session] [--time] [--nbest N]\n"
+    "                 [--raw [--rate HZ]] [--max-memory MB] [--max-time MS] (WAVE... | - | --mic)\n";
+constexpr const char* kHelp =
+    "Recognises speech against a grammar: each wave file, standard input (-) or the microphone.\n"
+    "  --usr FILE        the speaker's models (data/newuser.usr for a speaker not enrolled)\n"
+    "  --voc FILE        a pronunciation dictionary (repeat for more)\n"
+    "  --rul FILE        the grammar as rules, or --jsgf FILE as a JSGF grammar\n"
+    "  --rule NAME       only this rule is active (repeat for more; default: the top-level rules)\n"
+    "  --json            one JSON object per utterance instead of text\n"
+    "  --session         the files are one speaker's utterances in order, heard as one channel\n"
+    "  --time            the start and end (frames and seconds) of each word\n"
+    "  --nbest N         at most N hypotheses per utterance (1 to 15)\n"
+    "  --raw             inputs are 16-bit little-endian mono samples; --rate HZ (default 16000)\n"
+    "  --mic             recognise live from the microphone (or VELMORA_MIC) until Ctrl-C\n"
+    "  --max-memory MB, --max-time MS   limits of one search\n"
+    "  --help, --version\n"
+    "Exit status: 0 every input recognised, 1 a failure, 2 a usage error.\n"
+    "Example: recognize --usr data/newuser.usr --voc data/base.voc --jsgf commands.gram command.wav\n";
 
 void usage() {
-  std::fprintf(stderr,
-               "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
-               "                 [--rule NAME...] [--json] [--session] [--max-memory MB] [--max-time MS]\n"
-               "                 WAVE...\n");
-  if (const char* log = speechLogPath()) std::fprintf(stderr, "speech log: %s\n", log);
+  std::fputs(kUsage, stderr);
+  std::fprintf(stderr, "(recognize --help lists the options)\n");
 }
 
 // Standard output, checked: a write that fails (a full device, a closed pipe) ends the program
@@ -212,6 +255,72 @@ bool readOtherFormat(const char* path, std::vector<float>* mono, unsigned* rate,
   return true;
 }
 
+// Raw input: 16-bit little-endian mono samples at rate, converted to 11025 Hz.
+std::vector<int16_t> rawSpeech(const std::string& bytes, unsigned rate, std::string* error) {
+  std::vector<int16_t> out;
+  std::vector<float> mono(bytes.size() / 2);
+  for (size_t i = 0; i < mono.size(); i++) {
+    const unsigned lo = static_cast<unsigned char>(bytes[2 * i]), hi = static_cast<unsigned char>(bytes[2 * i + 1]);
+    mono[i] = static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)))) / 32768.0f;
+  }
+  if (bytes.size() % 2) std::fprintf(stderr, "recognize: warning: raw input has an odd number of bytes; the last is ignored\n");
+  char why[256] = {0};
+  if (!toSpeechSamples(mono.data(), static_cast<uint32_t>(mono.size()), rate, &out, why, sizeof why))
+    *error = why[0] ? why : "cannot resample to 11025 Hz";
+  return out;
+}
+
+// Everything a descriptor gives until its end; false with the reason when a read fails.
+bool readAll(int fd, std::string* bytes, std::string* error) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = std::strerror(errno);
+      return false;
+    }
+    bytes->append(buffer, static_cast<size_t>(n));
+  }
+}
+
+std::vector<int16_t> readSpeech(const char* path, std::string* error);
+
+// Standard input: raw samples, or a recording in any format the files may have (kept in a
+// temporary file for the readers, which take a path).
+std::vector<int16_t> readStandardInput(bool raw, unsigned rate, std::string* error) {
+  std::string bytes;
+  if (!readAll(0, &bytes, error)) return {};
+  if (raw) return rawSpeech(bytes, rate, error);
+  if (bytes.empty()) {
+    *error = "standard input is empty";
+    return {};
+  }
+  const char* dir = std::getenv("TMPDIR");
+  std::string name = std::string(dir && *dir ? dir : "/tmp") + "/recognize-stdin-XXXXXX";
+  const int fd = mkstemp(name.data());
+  if (fd < 0) {
+    *error = std::string("cannot make a temporary file: ") + std::strerror(errno);
+    return {};
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) {
+      *error = std::string("cannot write a temporary file: ") + std::strerror(errno);
+      close(fd);
+      unlink(name.c_str());
+      return {};
+    }
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  std::vector<int16_t> out = readSpeech(name.c_str(), error);
+  unlink(name.c_str());
+  return out;
+}
+
 std::vector<int16_t> readSpeech(const char* path, std::string* error) {
   std::vector<int16_t> out;
   if (access(path, R_OK) != 0) {
@@ -349,12 +458,16 @@ std::string jsonString(const char* s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "recognize", (std::string(kUsage) + kHelp).c_str());
   const char* usrPath = nullptr;
   const char* rulPath = nullptr;
   const char* jsgfPath = nullptr;
   std::vector<const char*> vocPaths, ruleNames, waves;
   bool json = false;
   bool session = false;
+  bool timings = false, raw = false, mic = false;
+  int nbest = RecogResult::kMaxResults;
+  unsigned rawRate = 0;
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
     auto value = [&](const char** target) {
@@ -373,6 +486,23 @@ int main(int argc, char** argv) {
     else if (a == "--rule") { value(&v); ruleNames.push_back(v); }
     else if (a == "--json") json = true;
     else if (a == "--session") session = true;
+    else if (a == "--time") timings = true;
+    else if (a == "--raw") raw = true;
+    else if (a == "--mic") mic = true;
+    else if (a == "--nbest" || a == "--rate") {
+      value(&v);
+      char* end = nullptr;
+      errno = 0;
+      const long number = std::strtol(v, &end, 10);
+      const long low = a == "--nbest" ? 1 : 4000, high = a == "--nbest" ? RecogResult::kMaxResults : 384000;
+      if (end == v || *end != 0 || errno != 0 || number < low || number > high) {
+        std::fprintf(stderr, "recognize: %s needs a whole number from %ld to %ld, not %s\n", a.c_str(), low, high, v);
+        usage();
+        return 2;
+      }
+      if (a == "--nbest") nbest = static_cast<int>(number);
+      else rawRate = static_cast<unsigned>(number);
+    }
     else if (a == "--max-memory" || a == "--max-time") {
       value(&v);
       char* end = nullptr;
@@ -385,17 +515,45 @@ int main(int argc, char** argv) {
       if (a == "--max-memory") setMaxMemoryAlloced(static_cast<long>(number * 1048576.0));
       else setMaxTickCount(static_cast<long>(number));
     }
-    else if (a == "--help" || a == "-h") { usage(); return 0; }
     else if (a.size() > 1 && a[0] == '-' && a != "-") {
       std::fprintf(stderr, "recognize: unknown option %s\n", a.c_str());
       usage();
       return 2;
     } else waves.push_back(argv[i]);
   }
-  if (!usrPath || vocPaths.empty() || (!rulPath == !jsgfPath) || waves.empty()) {
+  auto usageError = [](const char* text) {
+    std::fprintf(stderr, "recognize: %s\n", text);
+    usage();
+    std::exit(2);
+  };
+  if (mic && !waves.empty()) usageError("--mic takes no wave files");
+  if (mic && (session || raw)) usageError("--mic hears the live channel: --session and --raw do not apply");
+  if (rawRate && !raw) usageError("--rate is for --raw input");
+  if (std::count_if(waves.begin(), waves.end(), [](const char* w) { return std::strcmp(w, "-") == 0; }) > 1)
+    usageError("standard input (-) can be read only once");
+  if (!usrPath || vocPaths.empty() || (!rulPath == !jsgfPath) || (waves.empty() && !mic)) {
     usage();
     return 2;
   }
+  if (raw && rawRate == 0) rawRate = 16000;
+#ifndef VLM_RECOGNIZE_LIVE
+  // The microphone is heard by recognize-mic beside this program, which links the device layer.
+  if (mic) {
+    char self[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string live = "recognize-mic";
+    if (n > 0) {
+      self[n] = 0;
+      live = std::string(self);
+      live = live.substr(0, live.rfind('/') + 1) + "recognize-mic";
+    }
+    argv[0] = live.data();
+    if (n > 0) execv(live.c_str(), argv);
+    else execvp(live.c_str(), argv);   // no /proc: found on the PATH
+    std::fprintf(stderr, "recognize: cannot start %s for --mic: %s\n", live.c_str(), std::strerror(errno));
+    return 1;
+  }
+#endif
 
   // Where the speech log goes is settled first, so that what the data-directory search reports
   // is shown as the program's own message.
@@ -530,6 +688,27 @@ int main(int argc, char** argv) {
     }
     return s;
   };
+  // The recognised words of result i with their frames [from, to) (out-of-vocabulary items are
+  // passed over, as in the words shown).
+  auto forEachTimedWord = [&](const RecogResult& list, int i, auto&& each) {
+    const FSGNodeTypeItemAC& items = *list.at(i);
+    const WordFrames& spans = list.framesAt(i);
+    int k = 0;
+    for (int j = 0; j < items.count(); j++) {
+      if (items[j].type != eWordNode && items[j].type != eOutOfVocabularyNode) continue;
+      if (items[j].type == eWordNode && k < spans.words()) {
+        const char* name = words.nameOf(items[j].value);
+        each(name ? name : "", spans.start(k), spans.end(k));
+      }
+      k++;
+    }
+  };
+  // A frame number as seconds (frames of 200 samples at 11025 Hz).
+  auto seconds = [](int frame) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", frame * 200.0 / 11025.0);
+    return std::string(buffer);
+  };
   // Recognises one utterance of a file (number k of a file split at pauses, 0 when not split)
   // and prints its result; a reason when it has none (or only for its first frames) goes to
   // standard error and into the JSON object. 1 when the utterance got a result.
@@ -537,7 +716,9 @@ int main(int argc, char** argv) {
     const int n = heard ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
     const int end = heard ? recognizer.lastEnd() : eEndNoSpeech;
     RecogResult* result = utt.result;
-    const int count = result && n > 0 ? result->count() : 0;
+    // results that differ only in pronunciation variants are one result to the user
+    if (result && n > 0) result->noAltProns();
+    const int count = result && n > 0 ? std::min(result->count(), nbest) : 0;
     const std::string name = k > 0 ? std::string(wave) + "#" + std::to_string(k) : std::string(wave);
     std::string reason;
     if (end != eEndResults) {
@@ -557,7 +738,19 @@ int main(int argc, char** argv) {
         toAscii(*result->at(i), &words, text, sizeof text);
         if (i) line += ",";
         line += "{\"words\":" + jsonString(text) + ",\"score\":" + std::to_string(result->at(i)->score) +
-                ",\"rules\":[" + rulesOf(*result->at(i), ",", true) + "]}";
+                ",\"rules\":[" + rulesOf(*result->at(i), ",", true) + "]";
+        if (timings) {
+          line += ",\"times\":[";
+          bool first = true;
+          forEachTimedWord(*result, i, [&](const char* word, int from, int to) {
+            line += std::string(first ? "" : ",") + "{\"word\":" + jsonString(word) + ",\"startFrame\":" +
+                    std::to_string(from) + ",\"endFrame\":" + std::to_string(to) + ",\"start\":" + seconds(from) +
+                    ",\"end\":" + seconds(to) + "}";
+            first = false;
+          });
+          line += "]";
+        }
+        line += "}";
       }
       line += "],\"reason\":" + (reason.empty() ? std::string("null") : jsonString(reason.c_str()));
       if (session) {
@@ -576,6 +769,11 @@ int main(int argc, char** argv) {
         out += "\t" + std::to_string(i + 1) + "\t" + std::to_string(result->at(i)->score) + "\t" + text + "\t" +
                rulesOf(*result->at(i), " ", false) + "\n";
       }
+      if (timings && count > 0)
+        forEachTimedWord(*result, 0, [&](const char* word, int from, int to) {
+          out += "\ttime\t" + std::string(word) + "\t" + std::to_string(from) + "\t" + std::to_string(to) + "\t" +
+                 seconds(from) + "\t" + seconds(to) + "\n";
+        });
       out += "\tphoneLoopScore\t" + std::to_string(utt.phoneLoopScore) + "\n\tframes\t" +
              std::to_string(utt.frameCount()) + "\n";
       emit(out);
@@ -583,14 +781,73 @@ int main(int argc, char** argv) {
     return count > 0 ? 1 : 0;
   };
 
+#ifdef VLM_RECOGNIZE_LIVE
+  if (mic) {
+    // The live channel as the applications use it: the speaker's channel state, the endpointer
+    // cutting utterances out of what the microphone hears; each is recognised as it arrives.
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    LiveWavChannel channel;
+    channel.open(nullptr);
+    user.setChanCepMnDel(&channel);
+    channel.bottomTracker().reInit(61, 57);
+    {
+      ShowLog show("microphone");
+      if (!channel.listen(1, nullptr)) {
+        std::fprintf(stderr, "recognize: the microphone does not start (check the input device, or set VELMORA_MIC to a wave file)\n");
+        channel.close();
+        return 1;
+      }
+    }
+    std::fprintf(stderr, "recognize: listening (Ctrl-C stops)\n");
+    int k = 0;
+    while (!stopRequested) {
+      const int available = channel.isUttAvailable();
+      if (available == 1) {
+        Utterance* utt = channel.takeUtt();
+        if (utt) recogniseAndReport("mic", *utt, ++k, true);
+        delete utt;
+        continue;
+      }
+      if (available == -3) break;   // a file microphone has played out
+      if (available < -3) {
+        std::fprintf(stderr, "recognize: the microphone failed (code %d)\n", available);
+        failed = 1;
+        break;
+      }
+      usleep(10000);
+    }
+    channel.listen(0, nullptr);
+    channel.close();
+    std::fprintf(stderr, "recognize: stopped after %d utterance(s)\n", k);
+    return failed;
+  }
+#endif
+
   for (const char* wave : waves) {
     std::string error;
     std::vector<int16_t> samples;
-    const std::string problem = fileProblem(wave);
-    if (problem.empty())
-      samples = readSpeech(wave, &error);
-    else
+    const bool standardInput = std::strcmp(wave, "-") == 0;
+    const std::string problem = standardInput ? "" : fileProblem(wave);
+    if (!problem.empty()) {
       error = problem;
+    } else if (standardInput) {
+      samples = readStandardInput(raw, rawRate, &error);
+    } else if (raw) {
+      std::string bytes;
+      const int fd = openRegularFile(wave);
+      if (fd < 0 || !readAll(fd, &bytes, &error)) {
+        if (error.empty()) error = std::strerror(errno);
+      } else {
+        samples = rawSpeech(bytes, rawRate, &error);
+      }
+      if (fd >= 0) close(fd);
+    } else {
+      samples = readSpeech(wave, &error);
+    }
     if (!error.empty()) {
       std::fprintf(stderr, "recognize: %s: %s\n", wave, error.c_str());
       failed = 1;

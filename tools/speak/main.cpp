@@ -17,18 +17,22 @@
 #include "lexicon/worddict.h"
 #include "lexicon/xlate.h"
 #include "synth/synth.h"
+#include "tools/cli.h"
 
 namespace {
 
-void usage() {
-  std::fprintf(stderr,
+constexpr const char* kHelp =
                "usage: speak [--voc FILE]... (--pron PHONES | WORD...) (-o OUT.wav | --play)\n"
                "  --voc FILE    look words up in this pronunciation dictionary (may be repeated)\n"
                "  --pron PHONES say this pronunciation string (phone codes, \".\" for a pause)\n"
                "  WORD...       say these words (dictionary first, else letter-to-sound)\n"
                "  -o OUT.wav    write a RIFF wave file (16-bit mono, 11025 Hz)\n"
-               "  --play        play through the audio output\n");
-}
+               "  --play        play through the audio output\n"
+               "  --help, --version\n"
+               "Exit status: 0 done, 1 a failure, 2 a usage error.\n"
+               "Example: speak --voc data/base.voc call home -o call.wav\n";
+
+void usage() { std::fputs(kHelp, stderr); }
 
 // The pronunciation of one word: the first dictionary that holds it, else letter-to-sound.
 std::string pronounce(vlm::WordDictionary* words, const std::string& word, bool* fromDictionary) {
@@ -54,6 +58,7 @@ std::string pronounce(vlm::WordDictionary* words, const std::string& word, bool*
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "speak", kHelp);
   std::vector<std::string> vocs, wordArgs;
   std::string pron, outPath;
   bool havePron = false, play = false;
@@ -68,9 +73,6 @@ int main(int argc, char** argv) {
       outPath = argv[++i];
     } else if (a == "--play") {
       play = true;
-    } else if (a == "-h" || a == "--help") {
-      usage();
-      return 0;
     } else if (!a.empty() && a[0] == '-' && a.size() > 1) {
       std::fprintf(stderr, "speak: unknown or incomplete option %s\n", a.c_str());
       usage();
