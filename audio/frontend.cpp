@@ -668,6 +668,11 @@ void floorEnergies(Frame* frames, int count) {
     for (int i = 0; i < 3; ++i) frames[t].features[i] = std::max(frames[t].features[i], kEnergyFloor[i]);
 }
 
+int hearWhole(Utterance* utt) {
+  utt->complete(0);
+  return normaliseOwnMean(utt);
+}
+
 int normaliseOwnMean(Utterance* utt, int prior) {
   if (!utt || !utt->isComplete()) return -1;
   const int count = utt->frameCount();

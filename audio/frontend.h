@@ -103,5 +103,9 @@ constexpr int kOwnMeanPriorFrames = 60;
 // and marks it normalised. Returns the speech frames used, or -1 for an utterance that is not
 // complete (its frames are left alone).
 int normaliseOwnMean(Utterance* utt, int prior = kOwnMeanPriorFrames);
+// Takes the rest of a live utterance from its channel (waiting for its end) and shifts it by its
+// own normaliser: the frames the models are trained on and recognition hears. Returns what
+// normaliseOwnMean returns.
+int hearWhole(Utterance* utt);
 
 }  // namespace vlm

@@ -97,8 +97,7 @@ int User::calibrate(UttFifo* utterances, WordDictionary* dict, CepMeanNorms* out
       Utterance* utt = detect(&channel, source);
       if (utt) {
         // Heard as recognition hears it: complete, shifted by its own normaliser.
-        utt->complete(0);
-        normaliseOwnMean(utt);
+        hearWhole(utt);
         FSGNodeTypeItemAC best;
         int recognised;
         if (installedRecognizer) {

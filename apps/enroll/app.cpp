@@ -347,6 +347,7 @@ void EnrollApp::keep(Utterance* utt) {
 void EnrollApp::handleRepetition(Utterance* utt) {
   if (utt == nullptr) return;
   if (unknownWordPhase) {
+    hearWhole(utt);
     handleLetters(utt);
     return;
   }
@@ -373,9 +374,10 @@ void EnrollApp::handleRepetition(Utterance* utt) {
     histogram.clear();
     setWarpBinCollector(&histogram);
   }
+  hearWhole(utt);   // the warp-bin estimate is collected while its frames are made
+  setWarpBinCollector(nullptr);
   int ruleList[1] = {rule};
   const int found = recog->recognize(utt, ruleList, 1);
-  setWarpBinCollector(nullptr);
   rules->deleteRule(rule);
   RecogResult* result = utt->result;
   if (found <= 0 || result == nullptr || result->count() == 0) {

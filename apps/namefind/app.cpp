@@ -271,6 +271,7 @@ void NamefindApp::showLevel() {
 void NamefindApp::recognise(Utterance* utt) {
   if (utt == nullptr) return;
   st.uttsSinceNag++;
+  hearWhole(utt);
   const int found = mainList.empty() ? 0 : recog->recognize(utt, mainList.data(), static_cast<int>(mainList.size()));
   if (micOn()) toggleMic();   // one utterance per tap
   RecogResult* result = utt->result;

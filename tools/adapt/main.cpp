@@ -381,8 +381,7 @@ int main(int argc, char** argv) {
     Utterance* utt = listenTo(&channel, &samples);
     if (utt) {
       // Adapted on the frames recognition will see: complete, shifted by its own normaliser.
-      utt->complete(0);
-      normaliseOwnMean(utt);
+      hearWhole(utt);
     }
     int ok = 0;
     if (utt == nullptr) {

@@ -808,7 +808,10 @@ int main(int argc, char** argv) {
       const int available = channel.isUttAvailable();
       if (available == 1) {
         Utterance* utt = channel.takeUtt();
-        if (utt) recogniseAndReport("mic", *utt, ++k, true);
+        if (utt) {
+          hearWhole(utt);
+          recogniseAndReport("mic", *utt, ++k, true);
+        }
         delete utt;
         continue;
       }
@@ -862,8 +865,7 @@ int main(int argc, char** argv) {
         heard = sessionChannel.takeUtt();
       if (heard) {
         // Searched once it is complete, shifted by its own normaliser (docs/audio-frontend.md).
-        heard->complete(0);
-        normaliseOwnMean(heard);
+        hearWhole(heard);
       }
       Utterance silent(nullptr);
       if (!recogniseAndReport(wave, heard ? *heard : silent, 0, heard != nullptr)) failed = 1;
