@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "search/recognizer.h"
 
 namespace vlm {
@@ -143,7 +144,7 @@ void takeLine(Reading* reading, const std::string& line) {
 }  // namespace
 
 int readConfig(const std::string& path, NamefindState* state) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = openRegularFile(path.c_str());   // a FIFO or device is refused, never waited on
   if (fd < 0) return 0;
   Reading reading{state};
   // Lines end in LF, CR or CR LF. Only the first 255 bytes of a line count; the rest of an
@@ -217,28 +218,14 @@ std::string configText(const NamefindState& s) {
 
 int writeConfig(const std::string& path, const NamefindState& state) {
   const std::string text = configText(state);
-  const std::string temporary = path + ".tmp";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool ok = fd >= 0;
-  const char* p = text.data();
-  size_t left = text.size();
-  while (ok && left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else {
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
+  // Written through an exclusively created temporary file beside it, synced and renamed over it:
+  // a failed or interrupted write leaves the previous configuration whole.
+  SafeFile out;
+  if (!out.open(path.c_str(), 0644) || !out.write(text.data(), text.size()) || !out.commit()) {
+    logError("can't write ", out.reason());
+    return 0;
   }
-  if (ok) ok = fsync(fd) == 0;
-  if (fd >= 0 && close(fd) != 0) ok = false;
-  if (ok) ok = rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    unlink(temporary.c_str());
-    logError("can't write ", path.c_str());
-  }
-  return ok ? 1 : 0;
+  return 1;
 }
 
 }  // namespace vlm

@@ -237,13 +237,16 @@ TEST(NamefindApp, FailedSavesKeepThePreviousFilesAndSaySo) {
   ASSERT_EQ(app.initMain(), 1);
   const std::string config = nftest::readFile(dir.file("namefind.cfg"));
   const std::string models = nftest::readFile(dir.file("tester.usr"));
-  mkdir(dir.file("namefind.cfg.tmp").c_str(), 0700);
-  // The user file's folder is replaced by a file, so the models cannot be written there.
+  // The user file's folder is replaced by a file, so the models cannot be written there; the
+  // configuration meets a full disk.
   app.state().userFilePath = dir.file("demo.tsv/tester.usr");
   app.state().configChanged = 1;
   app.state().modelsAdapted = 1;
   nftest::boxAnswers() = {eAnswerOk, eAnswerYes, eAnswerOk};
-  EXPECT_TRUE(app.exitSequence());
+  {
+    nftest::FileSizeLimit full(10);
+    EXPECT_TRUE(app.exitSequence());
+  }
   ASSERT_EQ(nftest::boxes().size(), 3u);
   EXPECT_EQ(nftest::boxes()[0].caption, "Save Error");
   EXPECT_EQ(nftest::boxes()[0].text, "Couldn't save namefind.cfg.\nThe previous file is kept.");

@@ -186,15 +186,17 @@ TEST(NamefindConfig, LineEnds) {
 TEST(NamefindConfig, FailedWriteKeepsThePreviousFile) {
   DataDir dir("cfg-write");
   nftest::writeFile(dir.file("namefind.cfg"), "u:old.usr\nt:old.tsv\n");
-  // The temporary file cannot be made: a folder has its name.
-  mkdir(dir.file("namefind.cfg.tmp").c_str(), 0700);
   NamefindState s;
   s.userFilePath = dir.file("tester.usr");
   s.contactsFilePath = dir.file("demo.tsv");
-  EXPECT_EQ(writeConfig(dir.file("namefind.cfg"), s), 0);
+  {
+    // The disk fills up part way through the new file.
+    nftest::FileSizeLimit full(10);
+    EXPECT_EQ(writeConfig(dir.file("namefind.cfg"), s), 0);
+  }
   EXPECT_EQ(nftest::readFile(dir.file("namefind.cfg")), "u:old.usr\nt:old.tsv\n");
-  rmdir(dir.file("namefind.cfg.tmp").c_str());
+  EXPECT_FALSE(nftest::leftTemporary(dir.file("")));
   EXPECT_EQ(writeConfig(dir.file("namefind.cfg"), s), 1);
   EXPECT_EQ(nftest::readFile(dir.file("namefind.cfg")).substr(0, 25), "u:tester.usr\nt:demo.tsv\np");
-  EXPECT_FALSE(nftest::exists(dir.file("namefind.cfg.tmp")));
+  EXPECT_FALSE(nftest::leftTemporary(dir.file("")));
 }

@@ -2,6 +2,8 @@
 // shipped base.voc, and small stand-ins for the spelling dictionary and rules, the command list's
 // vocabulary and a contacts list (the real ones are data files of their own).
 #pragma once
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +33,22 @@ inline std::string readFile(const std::string& path) {
 }
 
 inline bool exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+// While it lives, files cannot grow past bytes (RLIMIT_FSIZE; a write past it fails with EFBIG as
+// on a full disk, SIGXFSZ being ignored).
+struct FileSizeLimit {
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+  }
+  rlimit saved{};
+  void (*oldHandler)(int) = nullptr;
+};
 // Whether a temporary file of a save (name ending in ".tmp") was left in folder.
 inline bool leftTemporary(const std::string& folder) {
   for (const auto& e : std::filesystem::directory_iterator(folder))
