@@ -218,12 +218,28 @@ TEST_F(RecognizeToolTest, EveryEarlyEndIsReportedPerFile) {
 
 TEST_F(RecognizeToolTest, BadInputsSayWhat) {
   const std::string words = " --voc " + voc + " ";
-  // a word missing from the dictionaries is named as the grammar is read
+  // a word missing from the dictionaries (alone or in a compound) takes its letter-to-sound
+  // pronunciation, with a warning that names it and pronmerge; its rules stay in the grammar
   const std::string unknown = scratch("unknown.rul");
-  std::ofstream(unknown) << "RULE top ( sun zebra ) ;\nRULE fine { sun } ;\n";
-  ToolRun r = run("--usr " + usr + words + "--rul " + unknown + " " + wave);
+  std::ofstream(unknown) << "RULE top ( sun zebra ) ;\nRULE fine { sun moon_quokka } ;\n";
+  ToolRun r = run("--usr " + usr + words + "--rul " + unknown + " --json " + wave);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(unknown + ": warning: \"zebra\" is in no dictionary")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(unknown + ": warning: \"quokka\" is in no dictionary")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("pronmerge")) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("No word named")) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("do not parse")) << r.err;
+  const std::string unknownJsgf = scratch("unknown.jsgf");
+  std::ofstream(unknownJsgf) << "#JSGF V1.0;\ngrammar t;\npublic <top> = sun | zebra;\n";
+  r = run("--usr " + usr + words + "--jsgf " + unknownJsgf + " " + wave);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(unknownJsgf + ": warning: \"zebra\" is in no dictionary")) << r.err;
+  EXPECT_EQ(std::string::npos, r.err.find("not in the dictionary")) << r.err;
+  // a dictionary that cannot be read stops the run
+  r = run("--usr " + usr + " --voc " + scratch("nothere.voc") + words + "--rul " + rul + " " + wave);
   EXPECT_EQ(1, r.status);
-  EXPECT_NE(std::string::npos, r.err.find(unknown + ": line: 1 No word named: zebra")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("cannot read dictionary " + scratch("nothere.voc"))) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.out;
   // a folder where a file belongs
   r = run("--usr " + usr + words + "--rul " + scratch("") + " " + wave);
   EXPECT_EQ(1, r.status);

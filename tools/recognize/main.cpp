@@ -54,6 +54,7 @@
 #include "foundation/safefile.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
+#include "lexicon/xlate.h"
 #include "models/user.h"
 #include "platform/audio/audiodevice.h"
 #include "search/recognizer.h"
@@ -141,6 +142,7 @@ struct ShowLog {
     const size_t start = message.find_first_not_of(' ');
     message = start == std::string::npos ? "" : message.substr(start);
     self->last = message;
+    if (self->collect) self->all.push_back(message);
     if (!self->echo) return;
     if (self->source)
       std::fprintf(stderr, "recognize: %s: %s\n", self->source, message.c_str());
@@ -150,6 +152,8 @@ struct ShowLog {
   const char* source;
   bool echo;
   std::string last;
+  std::vector<std::string> all;   // every message, when collecting
+  bool collect = false;
   LogObserver previous;
 };
 
@@ -457,6 +461,51 @@ std::string jsonString(const char* s) {
 
 }  // namespace
 
+// A grammar word the dictionaries lack gets the letter-to-sound pronunciation (class 4) instead
+// of disabling the rules that use it, with a warning naming it. A compound ("ann_zork") gets one
+// for each missing part, so the grammar can build it. Returns how many words were added.
+int pronounceMissingWords(const std::vector<std::string>& missing, WordDictionary* words, const char* grammar) {
+  int added = 0;
+  std::set<std::string> done;
+  for (const std::string& word : missing) {
+    std::istringstream parts(word);
+    for (std::string part; std::getline(parts, part, '_');) {
+      if (part.empty() || words->getWordData(part.c_str()) != nullptr || !done.insert(part).second) continue;
+      char pron[1024];
+      xlateString(pron, part.c_str(), sizeof pron, nullptr, 1);
+      if (pron[0] == 0 || words->addWordIfNew(part.c_str(), pron, 4) < 0) {
+        std::fprintf(stderr, "recognize: %s: \"%s\" is in no dictionary and has no letter-to-sound pronunciation\n",
+                     grammar, part.c_str());
+        continue;
+      }
+      std::fprintf(stderr,
+                   "recognize: %s: warning: \"%s\" is in no dictionary; using the letter-to-sound pronunciation "
+                   "\"%s\" (run pronmerge on your word list for a lasting one)\n",
+                   grammar, part.c_str(), pron);
+      added++;
+    }
+  }
+  return added;
+}
+
+// The words a .rul file names that the dictionaries lack, from a quiet trial read.
+std::vector<std::string> missingRuleWords(const char* path, WordDictionary* words, int ruleRoom) {
+  ShowLog quiet(path, false);
+  quiet.collect = true;
+  RuleDictionary trial(ruleRoom);
+  trial.readFile(path, words);
+  std::vector<std::string> missing;
+  const std::string key = "No word named: ";
+  for (const std::string& m : quiet.all) {
+    const size_t at = m.find(key);
+    if (at == std::string::npos) continue;
+    std::string word = m.substr(at + key.size());
+    word = word.substr(0, word.find(' '));
+    if (!word.empty()) missing.push_back(word);
+  }
+  return missing;
+}
+
 int main(int argc, char** argv) {
   vlmcli::answerHelpAndVersion(argc, argv, "recognize", (std::string(kUsage) + kHelp).c_str());
   const char* usrPath = nullptr;
@@ -606,12 +655,14 @@ int main(int argc, char** argv) {
     ShowLog show(voc);
     if (!words.readFile(voc)) {
       std::fprintf(stderr, "recognize: cannot read dictionary %s\n", voc);
-      failed = 1;
+      return 1;
     }
   }
-  RuleDictionary rules(rulPath ? 256 + countInFile(rulPath, "RULE") : 4096);
+  const int ruleRoom = rulPath ? 256 + countInFile(rulPath, "RULE") : 4096;
+  RuleDictionary rules(ruleRoom);
   std::vector<int> active;
   if (rulPath) {
+    pronounceMissingWords(missingRuleWords(rulPath, &words, ruleRoom), &words, rulPath);
     ShowLog show(rulPath);
     if (!rules.readFile(rulPath, &words)) {
       std::fprintf(stderr, "recognize: cannot read grammar %s: %s\n", rulPath, std::strerror(errno ? errno : EIO));
@@ -631,7 +682,12 @@ int main(int argc, char** argv) {
     std::stringstream text;
     text << in.rdbuf();
     JsgfConversion conversion;
-    if (!convertJsgf(text.str().c_str(), &words, &conversion, jsgfPath)) failed = 1;
+    if (!convertJsgf(text.str().c_str(), &words, &conversion, jsgfPath) && !conversion.missingWords.empty() &&
+        pronounceMissingWords(conversion.missingWords, &words, jsgfPath) > 0) {
+      conversion = JsgfConversion();
+      convertJsgf(text.str().c_str(), &words, &conversion, jsgfPath);
+    }
+    if (conversion.errors > 0 || !conversion.missingWords.empty()) failed = 1;
     for (const std::string& m : conversion.messages) std::fprintf(stderr, "%s\n", m.c_str());
     for (const std::string& w : conversion.missingWords)
       std::fprintf(stderr, "recognize: %s: word not in the dictionary: %s\n", jsgfPath, w.c_str());
