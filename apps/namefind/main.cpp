@@ -7,19 +7,10 @@
 // its own buttons from the script and writes a transcript on standard output; message boxes are
 // then answered from $VLM_BOX_ANSWERS. docs/namefind.md describes both.
 #include <QApplication>
-#include <QSocketNotifier>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 
-#include "apps/common/qtscript.h"
-#include "apps/common/transcript.h"
+#include "apps/common/guiprogram.h"
 #include "apps/namefind/dialogs.h"
 #include "foundation/filepath.h"
-#include "platform/instance.h"
-#include "platform/msgbox.h"
-#include "platform/spawn.h"
 
 #ifdef VLM_PHONE_EDITION
 constexpr bool kPhoneEdition = true;
@@ -31,86 +22,18 @@ constexpr const char* kProgram = "namefind";
 
 using namespace vlm;
 
-namespace {
-
-void usage() { std::fprintf(stderr, "usage: %s [--script FILE]   (FILE - reads standard input)\n", kProgram); }
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  std::string scriptPath;
-  for (int i = 1; i < argc; i++) {
-    if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc) {
-      scriptPath = argv[++i];
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      usage();
-      return 0;
-    } else if (std::strncmp(argv[i], "-platform", 9) != 0) {
-      std::fprintf(stderr, "%s: unknown argument %s\n", kProgram, argv[i]);
-      usage();
-      return 2;
-    } else {
-      i++;  // Qt's own -platform NAME
-    }
-  }
-  std::vector<ScriptCommand> script;
-  if (!scriptPath.empty()) {
-    std::string error;
-    if (!loadScript(scriptPath, &script, &error)) {
-      std::fprintf(stderr, "%s: script %s: %s\n", kProgram, scriptPath.c_str(), error.c_str());
-      return 2;
-    }
-  }
-
-  chooseHeadlessPlatform(!scriptPath.empty());
+  GuiStart start;
+  const int early = parseGuiArguments(argc, argv, kProgram, &start);
+  if (early >= 0) return early;
 
   QApplication application(argc, argv);
-  const bool headless = !scriptPath.empty() || offscreenPlatform();
-  setTranscriptEnabled(headless);
-  if (headless) installTranscriptBoxHandler();
-  else installQtBoxHandler();
+  setUpGuiOutput(start);
 
   SingleInstance guard;
-  const int guardState = guard.acquire();
-  if (guardState == SingleInstance::eRunning) {
-    if (guard.sendToRunning(kMsgActivate)) {
-      transcriptLine("action activate-running");
-    } else {
-      messageBox("Couldn't find Speech App!\nWe suggest you reboot", "Mutex Error", eBoxOk, eIconError, eAnswerOk);
-    }
-    transcriptLine("exit 0");
-    return 0;
-  }
+  if (handOffToRunningCopy(&guard, kMsgActivate)) return 0;
 
   findVelmora();
-  std::string dataDir = catFname2VlmDir("");
-  MainDialog dialog(dataDir, kPhoneEdition);
-
-  std::unique_ptr<QSocketNotifier> notifier;
-  if (guard.listenFd() >= 0) {
-    notifier = std::make_unique<QSocketNotifier>(guard.listenFd(), QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&guard, &dialog] {
-      std::vector<int> messages;
-      guard.poll(&messages);
-      for (int m : messages) {
-        transcriptLine("message " + std::to_string(m));
-        if (m == kMsgActivate) dialog.postMessage(m);
-      }
-    });
-  }
-
-  std::unique_ptr<QtScriptHost> host;
-  if (!scriptPath.empty()) {
-    host = std::make_unique<QtScriptHost>(script, &dialog, [&dialog] { return dialog.busy(); });
-    host->start();
-  }
-  dialog.begin();
-  runModalDialog(&dialog);
-
-  notifier.reset();
-  guard.release();
-  int status = dialog.app().finish(programFolder());
-  if (host && host->failures() > 0) status = 1;
-  transcriptLine("exit " + std::to_string(status));
-  return status;
+  MainDialog dialog(catFname2VlmDir(""), kPhoneEdition);
+  return runGuardedDialog(dialog, guard, kMsgActivate, start);
 }
