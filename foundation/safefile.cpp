@@ -80,6 +80,18 @@ int openRegularFile(const char* path) {
   return fd;
 }
 
+int countFileLines(const char* path) {
+  const int fd = openRegularFile(path);
+  if (fd < 0) return 0;
+  int lines = 0;
+  char buffer[8192];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0)
+    for (ssize_t i = 0; i < n; i++) lines += buffer[i] == '\n';
+  close(fd);
+  return lines;
+}
+
 // ---- SafeFile ---------------------------------------------------------------------------------
 
 SafeFile::~SafeFile() {

@@ -89,6 +89,9 @@ class SafeFileSet {
 // Returns the descriptor, or -1 with errno set (EISDIR for a directory, EINVAL for any other
 // kind of file that is not regular).
 int openRegularFile(const char* path);
+// The number of lines ('\n' bytes) of a regular file; 0 when it cannot be opened (a FIFO or a
+// device is never waited on). Tables are sized from it before a file is loaded.
+int countFileLines(const char* path);
 // A short text for openRegularFile's failures: "is a directory", "is not a regular file", or the
 // system's text for errno.
 const char* openFailureText(int error);

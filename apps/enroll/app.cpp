@@ -11,6 +11,7 @@
 #include "audio/channel.h"
 #include "audio/utterance.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "grammar/fsg.h"
 #include "grammar/ruledict.h"
 #include "grammar/ruleparser.h"
@@ -48,18 +49,6 @@ namespace {
 constexpr int kKeptUtterances = 20;   // holds every calibration repetition of the shipped prompts
 constexpr int kLetterResults = 8;
 constexpr int kTextRoom = 1024;
-
-int linesIn(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  int lines = 0;
-  char buffer[8192];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0)
-    for (ssize_t i = 0; i < n; i++) lines += buffer[i] == '\n';
-  close(fd);
-  return lines;
-}
 
 bool readable(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -152,7 +141,7 @@ int EnrollApp::begin(const std::string& comboText) {
     return 0;
   }
   const std::string voc = inData(cfg.base + ".voc");
-  words = std::make_unique<WordDictionary>(1024 + 4 * linesIn(voc));
+  words = std::make_unique<WordDictionary>(1024 + 4 * countFileLines(voc.c_str()));
   if (!words->readFile(voc.c_str())) {
     fail("Error loading .voc", "In selectUser()");
     return 0;
@@ -513,7 +502,7 @@ void EnrollApp::skipEnrol() {
   unknownWordPhase = true;
   skipVisible = false;
   view->setVisible(kIdSkipEnrol, false);
-  abcWords = std::make_unique<WordDictionary>(256 + linesIn(inData("abc.voc")));
+  abcWords = std::make_unique<WordDictionary>(256 + countFileLines(inData("abc.voc").c_str()));
   abcRules = std::make_unique<RuleDictionary>(256);
   if (!abcWords->readFile(inData("abc.voc").c_str()) ||
       !abcRules->readFile(inData("abc.rul").c_str(), abcWords.get())) {

@@ -14,6 +14,7 @@
 #include "audio/channel.h"
 #include "audio/utterance.h"
 #include "foundation/log.h"
+#include "foundation/safefile.h"
 #include "grammar/ruledict.h"
 #include "lexicon/phoneset.h"
 #include "lexicon/worddict.h"
@@ -37,19 +38,6 @@ const char* const NamefindApp::kSayHintText =
 namespace {
 
 constexpr int kUttFifoSlots = 8;
-
-// Lines of a text file (0 when it cannot be read): dictionaries are sized for what they load.
-int linesIn(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  int lines = 0;
-  char buffer[8192];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0)
-    for (ssize_t i = 0; i < n; i++) lines += buffer[i] == '\n';
-  close(fd);
-  return lines;
-}
 
 // Until the action dialogs exist, every action is reported through the view.
 class ReportedActions : public NamefindActions {
@@ -118,7 +106,7 @@ int NamefindApp::loadEngine(std::string* failure) {
   if (usr->vtln != WavChannel::melFilterBankSecondEFormantBin()) WavChannel::melFilterBankWithVTLN(usr->vtln);
 
   const std::string abcVoc = st.inDataDir("abc.voc");
-  abcWords = std::make_unique<WordDictionary>(256 + linesIn(abcVoc));
+  abcWords = std::make_unique<WordDictionary>(256 + countFileLines(abcVoc.c_str()));
   if (!abcWords->readFile(abcVoc.c_str())) {
     *failure = "can't open abc.voc file";
     return 0;
@@ -135,8 +123,9 @@ int NamefindApp::loadEngine(std::string* failure) {
   // the letter-to-sound words of names no dictionary holds.
   const std::string contactRows =
       endsWithNoCase(st.contactsFilePath, "outlook.tsv") ? st.inDataDir("contacts.vcf") : st.contactsFilePath;
-  words = std::make_unique<WordDictionary>(4096 + linesIn(baseVoc) + 3 * linesIn(st.contactsVocPath) +
-                                           linesIn(commandVoc) + 16 * linesIn(contactRows));
+  words = std::make_unique<WordDictionary>(4096 + countFileLines(baseVoc.c_str()) +
+                                           3 * countFileLines(st.contactsVocPath.c_str()) +
+                                           countFileLines(commandVoc.c_str()) + 16 * countFileLines(contactRows.c_str()));
   if (!words->readFile(baseVoc.c_str())) {
     *failure = "can't open base.voc file";
     return 0;

@@ -84,6 +84,10 @@ TEST_F(SafeFileTest, RefusesTargetsThatAreNotRegularFiles) {
   EXPECT_STREQ(vlm::openFailureText(errno), "is not a regular file");
   EXPECT_LT(vlm::openRegularFile(path("folder").c_str()), 0);
   EXPECT_STREQ(vlm::openFailureText(errno), "is a directory");
+  // Counting lines to size tables: a FIFO counts as nothing instead of blocking.
+  EXPECT_EQ(vlm::countFileLines(path("fifo").c_str()), 0);
+  std::ofstream(path("lines.txt")) << "a\nb\nc\n";
+  EXPECT_EQ(vlm::countFileLines(path("lines.txt").c_str()), 3);
 }
 
 TEST_F(SafeFileTest, ASetIsReplacedWholeOrNotAtAll) {
