@@ -221,14 +221,20 @@ LinearActiveWord* ActiveWordsHS::build(PendingWord* pending, ReturnTree* returnT
   return law;
 }
 
+void* ActiveWordsHS::copyFor(const void* original, const ReturnTree* returnTree, bool* made) const {
+  *made = false;
+  for (const Copy& c : copies) {
+    if (c.original != original) continue;
+    if (c.returnTree == returnTree) return c.copy;
+    *made = true;
+  }
+  return nullptr;
+}
+
 WordTree* ActiveWordsHS::treeFor(WordTree* tree, ReturnTree* returnTree) {
   // the first return stack that reaches the tree uses the grammar's own states
   bool seen = false;
-  for (const Copy& c : copies) {
-    if (c.original != tree) continue;
-    if (c.returnTree == returnTree) return static_cast<WordTree*>(c.copy);
-    seen = true;
-  }
+  if (void* copy = copyFor(tree, returnTree, &seen)) return static_cast<WordTree*>(copy);
   WordTree* result = tree;
   if (seen) {
     void* memory = arena.allocate(sizeof(WordTree));
@@ -243,11 +249,7 @@ WordTree* ActiveWordsHS::treeFor(WordTree* tree, ReturnTree* returnTree) {
 
 OutOfVocabularyElement* ActiveWordsHS::oovFor(OutOfVocabularyElement* element, ReturnTree* returnTree) {
   bool seen = false;
-  for (const Copy& c : copies) {
-    if (c.original != element) continue;
-    if (c.returnTree == returnTree) return static_cast<OutOfVocabularyElement*>(c.copy);
-    seen = true;
-  }
+  if (void* copy = copyFor(element, returnTree, &seen)) return static_cast<OutOfVocabularyElement*>(copy);
   OutOfVocabularyElement* result = element;
   if (seen) {
     void* memory = arena.allocate(sizeof(OutOfVocabularyElement));

@@ -135,6 +135,9 @@ class ActiveWordsHS : public HS<LinearActiveWord> {
     void* copy;
   };
   AC<Copy> copies{16, 16};
+  // The copy made of original for returnTree, if any; *made tells whether any return stack has
+  // reached original yet (the first one uses the grammar's own states).
+  void* copyFor(const void* original, const ReturnTree* returnTree, bool* made) const;
 };
 
 // ---- Return stack ---------------------------------------------------------------------------
