@@ -246,3 +246,30 @@ TEST(InstallerProgram, FaultsStopWithTheirMessagesAndLoseNothing) {
   EXPECT_TRUE(itest::has(r.out, "Permission denied")) << r.out;
   expectUsersFilesKept(s, me, demo);
 }
+
+TEST(InstallerProgram, EmptyFolderOffersNothingAndASecondCopyHandsOver) {
+  Scratch top("e2e-empty");
+  const std::string pc = top.make("pc"), device = top.make("device"), runDir = top.make("run");
+  chmod(runDir.c_str(), 0700);
+  const std::string env = "cd '" + pc + "' && env XDG_RUNTIME_DIR='" + runDir + "' QT_QPA_PLATFORM=offscreen '" +
+                          vlmtest::binDir() + "/installer' --device '" + device + "'";
+  itest::writeFile(top.file("s.txt"), "tap start\nsleep 300\ndone\n");
+  Outcome r = run(env + " --script '" + top.file("s.txt") + "' 2>/dev/null");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(itest::has(r.out, "list main.platform 0\n")) << r.out;
+  // Start did nothing: no connection, nothing shown, nothing on the device.
+  const size_t tapped = r.out.find("script 1 tap start\n");
+  ASSERT_NE(tapped, std::string::npos);
+  EXPECT_EQ(r.out.substr(tapped), "script 1 tap start\nscript 2 sleep 300\nscript 3 done\ndialog main closed\nexit 0\n");
+  EXPECT_TRUE(std::filesystem::is_empty(device));
+
+  // A second installer while one runs: the first comes forward, the second exits with 0.
+  itest::writeFile(top.file("long.txt"), "sleep 3000\ndone\n");
+  std::system(("(" + env + " --script '" + top.file("long.txt") + "' > '" + top.file("first.txt") +
+               "' 2>/dev/null &) ; sleep 1").c_str());
+  Outcome second = run(env + " 2>/dev/null");
+  EXPECT_EQ(second.status, 0);
+  EXPECT_TRUE(itest::has(second.out, "action activate-running\nexit 0\n")) << second.out;
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_TRUE(itest::has(itest::readFile(top.file("first.txt")), "message 2026\n")) << itest::readFile(top.file("first.txt"));
+}
