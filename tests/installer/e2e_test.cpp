@@ -273,3 +273,26 @@ TEST(InstallerProgram, EmptyFolderOffersNothingAndASecondCopyHandsOver) {
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   EXPECT_TRUE(itest::has(itest::readFile(top.file("first.txt")), "message 2026\n")) << itest::readFile(top.file("first.txt"));
 }
+
+TEST(InstallerProgram, StriderAndSplicerOnTheirOwn) {
+  Scratch top("e2e-helpers");
+  const std::string data = top.make("home/velmora");
+  itest::writeFile(data + "/contacts.vcf", kContacts);
+  const std::string bin = vlmtest::binDir();
+  // Without the device link's root, "\out.lst" is beside the data directory.
+  Outcome r = run("env -u VELMORA_DEVICE_ROOT VELMORA_DIR='" + data + "' '" + bin + "/strider'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(itest::readFile(top.file("home/out.lst")), "Marcus\nTarnowicz\nBronwen\nQuillory\nHarbourlight Studio\n");
+  EXPECT_EQ(run("'" + bin + "/strider' extra 2>/dev/null").status, 2);
+  // The list cannot be written: status 1, nothing half written.
+  r = run("env VELMORA_DIR='" + data + "' VELMORA_DEVICE_ROOT='" + top.file("nowhere") + "' '" + bin + "/strider' 2>&1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(itest::has(r.out, "strider: cannot")) << r.out;
+
+  EXPECT_EQ(run("'" + bin + "/splicer' 2>/dev/null").status, 2);
+  EXPECT_EQ(run("'" + bin + "/splicer' ../x 2>/dev/null").status, 2);
+  r = run("cd '" + top.path + "' && '" + bin + "/splicer' cmdce 2>&1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(itest::has(r.out, "splicer: cannot read ./command.tsv")) << r.out;
+  EXPECT_TRUE(itest::has(run("'" + bin + "/splicer' --help").out, "usage: splicer NAME"));
+}
