@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "foundation/log.h"
@@ -74,6 +75,33 @@ std::vector<std::string> splitWords(const std::string& text) {
   return words;
 }
 
+// Removes the temporary files of earlier copies to path that a killed installer left beside it
+// (path.<pid>-<n>.tmp, the names SafeFile makes) when their process is gone.
+void removeStaleTemporaries(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string base = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> stale;
+  while (dirent* e = readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() <= base.size() + 4 || name.compare(0, base.size(), base) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+      continue;
+    const std::string middle = name.substr(base.size(), name.size() - base.size() - 4);
+    const size_t dash = middle.find('-');
+    if (dash == std::string::npos || dash == 0 || dash + 1 == middle.size() ||
+        middle.find_first_not_of("0123456789-") != std::string::npos || middle.find('-', dash + 1) != std::string::npos)
+      continue;
+    const long pid = std::atol(middle.substr(0, dash).c_str());
+    if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;   // still running
+    stale.push_back(folder + "/" + name);
+  }
+  closedir(dir);
+  for (const std::string& f : stale) unlink(f.c_str());
+}
+
 }  // namespace
 
 int copyFileSafely(const std::string& from, const std::string& to, std::string* reason) {
@@ -84,6 +112,7 @@ int copyFileSafely(const std::string& from, const std::string& to, std::string* 
   }
   struct stat info;
   const int mode = fstat(in, &info) == 0 ? static_cast<int>(info.st_mode & 0777) : 0666;
+  removeStaleTemporaries(to);
   SafeFile out;
   if (!out.open(to.c_str(), mode)) {
     *reason = out.reason();

@@ -14,7 +14,8 @@
 //   folder holding the marker file ".storage-card" (a card in a device image or a test folder).
 // - Copies go through SafeFile in 1024-byte blocks: the target is replaced only by a whole copy,
 //   a failed copy leaves the target as it was and no partial file. The copy keeps the source's
-//   permission bits (programs stay executable).
+//   permission bits (programs stay executable). The temporary file an earlier, killed copy left
+//   beside the target (TARGET.PID-N.tmp of a process that is gone) is removed first.
 // - Device programs run with the folder as their view of the device: VELMORA_DEVICE_ROOT is ROOT,
 //   VELMORA_DIR the device's data directory (ROOT/velmora, else "velmora" on the first mounted
 //   card that has it, else the program's own folder), the working folder is ROOT, and their

@@ -224,10 +224,11 @@ TEST(InstallerProgram, FaultsStopWithTheirMessagesAndLoseNothing) {
       EXPECT_FALSE(itest::leftTemporary(s.device));
     }
   }
-  // The next install finishes and still keeps everything.
+  // The next install finishes, keeps everything and clears what a killed copy left.
   r = s.install();
   EXPECT_EQ(r.status, 0) << r.out;
   expectUsersFilesKept(s, me, demo);
+  EXPECT_FALSE(itest::leftTemporary(s.device));
 
   // A read-only device folder: the first copy fails, nothing of the user's changes.
   std::system(("chmod -R a-w '" + s.device + "'").c_str());

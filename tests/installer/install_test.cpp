@@ -330,6 +330,18 @@ TEST(DirectoryDeviceLink, PathsCardsCopiesAndPrograms) {
   EXPECT_FALSE(link.reason().empty());
   EXPECT_FALSE(itest::leftTemporary(device.path));
 
+  // A killed copy's temporary file is cleared away by the next copy to the same target (one of a
+  // process still running is not).
+  itest::writeFile(device.file("Velmora/prog.999999999-3.tmp"), "half");
+  itest::writeFile(device.file("Velmora/prog." + std::to_string(getpid()) + "-9.tmp"), "in use");
+  itest::writeFile(device.file("Velmora/prog.notes.tmp"), "the user's");
+  ASSERT_TRUE(link.copyToDevice(pc.file("prog"), "\\velmora\\prog"));
+  EXPECT_FALSE(itest::exists(device.file("Velmora/prog.999999999-3.tmp")));
+  EXPECT_TRUE(itest::exists(device.file("Velmora/prog." + std::to_string(getpid()) + "-9.tmp")));
+  EXPECT_TRUE(itest::exists(device.file("Velmora/prog.notes.tmp")));
+  std::filesystem::remove(device.file("Velmora/prog." + std::to_string(getpid()) + "-9.tmp"));
+  std::filesystem::remove(device.file("Velmora/prog.notes.tmp"));
+
   // The programs folder is made; a shortcut is a relative link that reaches its target.
   EXPECT_EQ(link.programsFolder(), "\\.local\\share\\applications");
   EXPECT_TRUE(std::filesystem::is_directory(device.file(".local/share/applications")));
