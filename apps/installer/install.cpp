@@ -435,7 +435,7 @@ InstallerApp::StepResult InstallerApp::runStep() {
       }
       if (status != 0) {
         fail("the PC program failed, HIT QUIT!!!\n" + command,
-             command + " ended with status " + std::to_string(status) + " (its messages: velmora.log)");
+             command + " ended with status " + std::to_string(status) + " (its messages are in the speech log)");
         return eStepEnd;
       }
       index = at + 1;
