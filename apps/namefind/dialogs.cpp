@@ -139,6 +139,8 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
   connect(findChild<QPushButton*>("delEntry"), &QPushButton::clicked, this, [this] { logic.deleteCurrent(); });
   micTimer.setInterval(20);
   connect(&micTimer, &QTimer::timeout, this, [this] { logic.timerTick(); });
+  actionDialogs = std::make_unique<ActionDialogs>(this, &logic, this, logic.actionsInUse());
+  logic.setActions(actionDialogs.get());
 }
 
 QPushButton* MainDialog::button(int id, const char* name, const char* caption) {
@@ -219,12 +221,13 @@ void MainDialog::bringForward() {
 
 bool MainDialog::forwardActivation() {
   // The settings dialogs have no microphone: they take the activation and nothing happens.
-  return subDialog != nullptr;
+  return subDialog != nullptr || (actionDialogs && actionDialogs->activate());
 }
 
 void MainDialog::runExit() {
   if (ending) return;
   if (logic.exitSequence()) closeMain();
+  else if (actionDialogs) actionDialogs->reviewHeldMail();
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
