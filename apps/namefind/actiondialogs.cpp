@@ -18,7 +18,6 @@
 #include "apps/common/qtscript.h"
 #include "apps/common/transcript.h"
 #include "apps/namefind/commands.h"
-#include "platform/msgbox.h"
 
 namespace vlm {
 
@@ -286,6 +285,7 @@ struct SpeechControls {
 SpeechControls speechRow(QVBoxLayout* layout) {
   SpeechControls c{makeButton("mic", "mic is Off"), makeButton("train", "train"), new QListWidget};
   c.choices->setObjectName("choices");
+  c.train->setEnabled(false);   // training on the dialogs' utterances is not carried out yet
   auto* row = new QHBoxLayout;
   row->addWidget(c.train);
   row->addWidget(c.mic);
@@ -345,9 +345,6 @@ class MailDialog : public QDialog {
       finish(0);
     });
     connect(button("voiceMail"), &QPushButton::clicked, this, [this] { voiceNote(); });
-    connect(button("train"), &QPushButton::clicked, this, [] {
-      messageBox("Train Carefully", "train", eBoxOk, eIconInformation, eAnswerOk);
-    });
     connect(controls.mic, &QPushButton::clicked, this, [this] { toggleMic(); });
     connect(controls.choices, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
       transcriptLine("select mail.choices " + std::to_string(controls.choices->row(item) + 1));
@@ -530,9 +527,6 @@ class AppointmentDialog : public QDialog {
     connect(findChild<QPushButton*>("cancel"), &QPushButton::clicked, this, [this] {
       logic.cancel();
       finish(0);
-    });
-    connect(controls.train, &QPushButton::clicked, this, [] {
-      messageBox("Train Carefully", "train", eBoxOk, eIconInformation, eAnswerOk);
     });
     connect(controls.mic, &QPushButton::clicked, this, [this] { toggleMic(); });
     timer.setInterval(kSpeechTickMs);

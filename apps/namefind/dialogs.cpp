@@ -417,6 +417,17 @@ DialingDialog::DialingDialog(NamefindState* state, bool phoneEdition, QWidget* p
     showRadios();
   });
   connect(okButton, &QPushButton::clicked, this, [this] { ok(); });
+  // "add new service" (standard edition): the service of a "Namefind" message in an Outbox.
+  connect(service, &QComboBox::activated, this, [this, state, phoneEdition](int i) {
+    transcriptLine("select dialing.service " + std::to_string(i + 1));
+    if (phoneEdition || ss(service->itemText(i)) != "add new service") return;
+    spyOnOutbox(state, [](const std::string& n, const std::vector<std::string>& a) { transcriptAction(n, a); });
+    logic.fillServices();
+    service->clear();
+    for (const std::string& s : logic.services) service->addItem(qs(s));
+    service->setCurrentIndex(logic.serviceSelected);
+    reportCombo("dialing.service", service);
+  });
   // The soft input panel has no counterpart here: the toggle only changes its own state.
 }
 

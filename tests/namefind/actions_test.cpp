@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "apps/namefind/actions.h"
+#include "apps/namefind/options.h"
 #include "fixture.h"
 #include "platform/calendar.h"
 #include "platform/mailbox.h"
@@ -641,6 +642,9 @@ TEST(NamefindMail, SpyFindsTheServiceOfANamefindMessage) {
   EXPECT_EQ(st.mailServiceName, "Work");
   EXPECT_EQ(st.mailServiceId, "me@work.example.com");
   EXPECT_EQ(nftest::boxes().size(), 1u);
+  DialingLogic dialing(&st, false);   // the Dialing Defaults' list is refilled with it
+  dialing.fillServices();
+  EXPECT_EQ(dialing.services, (std::vector<std::string>{"Work", "ActiveSync", "add new service"}));
   nftest::boxAnswers() = {eAnswerCancel};
   st.mailServiceName.clear();
   EXPECT_FALSE(spyOnOutbox(&st, nullptr));
