@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -625,7 +626,9 @@ bool VoiceNoteLogic::toggle() {
 void VoiceNoteLogic::poll() {
   if (!recording()) return;
   if (chan->isRawWavAvailableNoSignalProcessing()) {
-    if (chan->moveRawWavToFile(fd) == 0) failed = true;
+    // The move reports only what it wrote: a write that failed part way leaves its error number.
+    errno = 0;
+    if (chan->moveRawWavToFile(fd) == 0 || (errno != 0 && errno != EINTR)) failed = true;
   }
 }
 

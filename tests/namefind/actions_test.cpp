@@ -731,3 +731,76 @@ TEST(NamefindSwitch, WithoutADisplayTheProgramStartsAndTheWindowStepIsSkipped) {
   EXPECT_EQ(nftest::boxes()[0].caption, "Start Manually...");
   if (display) setenv("DISPLAY", saved.c_str(), 1);
 }
+
+// ---- voice notes ------------------------------------------------------------------------------
+
+#include "audio/channel.h"
+
+namespace {
+
+uint32_t le32At(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(s[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+// Records for about ms milliseconds (the file microphone delivers as fast as it is read).
+bool recordFor(VoiceNoteLogic* note, int ms) {
+  if (!note->toggle()) return false;
+  for (int t = 0; t < ms; t += 10) {
+    note->poll();
+    usleep(10000);
+  }
+  return note->toggle();
+}
+
+}  // namespace
+
+TEST(NamefindVoiceNote, RecordingAppendsAndTheHeaderCoversTheWholeFile) {
+  DataDir dir("actions-voicenote");
+  if (!nftest::speak("this is a voice note", dir.file("note.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
+  setenv("VELMORA_MIC", dir.file("note.wav").c_str(), 1);
+  setenv("VELMORA_SPEAKER", "null", 1);
+  {
+    LiveWavChannel chan;
+    ASSERT_TRUE(chan.open(nullptr));
+    VoiceNoteLogic note(&chan, dir.file("voxMl.wav"));
+    ASSERT_TRUE(recordFor(&note, 400));
+    const std::string first = nftest::readFile(dir.file("voxMl.wav"));
+    ASSERT_GT(first.size(), 44u + 800u);
+    EXPECT_EQ(first.substr(0, 4), "RIFF");
+    EXPECT_EQ(le32At(first, 4), first.size() - 8);
+    EXPECT_EQ(le32At(first, 24), 8000u);   // 8000 samples/s
+    EXPECT_EQ(le32At(first, 28), 8000u);   // 8000 bytes/s
+    EXPECT_EQ(first[32], 1);               // block alignment 1
+    EXPECT_EQ(first[34], 8);               // 8 bits
+    EXPECT_EQ(le32At(first, 40), first.size() - 44);
+    // A second recording continues the file.
+    ASSERT_TRUE(recordFor(&note, 400));
+    const std::string both = nftest::readFile(dir.file("voxMl.wav"));
+    ASSERT_GT(both.size(), first.size());
+    EXPECT_EQ(both.substr(44, first.size() - 44), first.substr(44));
+    EXPECT_EQ(le32At(both, 4), both.size() - 8);
+    EXPECT_EQ(le32At(both, 40), both.size() - 44);
+    EXPECT_TRUE(note.play());
+
+    // A recording that cannot be written is deleted after the message.
+    nftest::RecordBoxes boxes;
+    {
+      nftest::FileSizeLimit limit(both.size() + 100);
+      EXPECT_FALSE(recordFor(&note, 400));
+    }
+    EXPECT_FALSE(nftest::exists(dir.file("voxMl.wav")));
+    ASSERT_EQ(nftest::boxes().size(), 1u);
+    EXPECT_EQ(nftest::boxes()[0].text, "Couldn't write .wav file.\nOut of Storage Memory?");
+    EXPECT_EQ(nftest::boxes()[0].caption, "Write Error");
+
+    // erase stops and deletes.
+    ASSERT_TRUE(note.toggle());
+    note.erase();
+    EXPECT_FALSE(note.recording());
+    EXPECT_FALSE(nftest::exists(dir.file("voxMl.wav")));
+    chan.close();
+  }
+  unsetenv("VELMORA_MIC");
+}
