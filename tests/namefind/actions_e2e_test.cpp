@@ -188,3 +188,29 @@ TEST(NamefindActionsProgram, SwitchToTerminalStartsItThenBringsItForward) {
   EXPECT_TRUE(has(r.out.substr(started), "action window-forward \"VlmTerm\" \"0x")) << r.out;
   EXPECT_TRUE(has(nftest::readFile(dir.file("focus.txt")), "focused\n")) << r.out;
 }
+
+TEST(NamefindActionsProgram, CellRunsTheDialCommandInThePhoneEditionOnly) {
+  for (const char* edition : {"namefind-phone", "namefind"}) {
+    DataDir dir("e2e-act-cell");
+    std::string mic;
+    if (!prepare(dir, {"look up marcus tarnowicz", "call work"}, &mic)) GTEST_SKIP() << "espeak-ng is not installed";
+    nftest::writeFile(dir.file("namefind.cfg"), "u:tester.usr\nt:demo.tsv\ni:1\nd:2\n");
+    nftest::writeFile(dir.file("dial.sh"), "#!/bin/sh\nprintf '%s|%s\\n' \"$1\" \"$2\" > \"$(dirname \"$0\")/called.txt\"\n");
+    chmod(dir.file("dial.sh").c_str(), 0755);
+    nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nwait 30\ndone\n");
+    Outcome r = run(environment(dir, mic) + " VELMORA_DIAL_COMMAND='" + dir.file("dial.sh") + " %n %c' '" +
+                    vlmtest::binDir() + "/" + edition + "' --script '" + dir.file("script.txt") + "' 2>/dev/null");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "check dial.cell 1\n")) << r.out;
+    if (std::string(edition) == "namefind-phone") {
+      EXPECT_TRUE(has(r.out, "action call \"5555550142\" \"cell\"\n")) << r.out;
+      EXPECT_EQ(nftest::readFile(dir.file("called.txt")), "5555550142|Marcus Tarnowicz\n");
+    } else {
+      EXPECT_TRUE(has(r.out, "box \"Telephone API failure\" \"Phone call service request\\nFailed!\" -> OK\n")) << r.out;
+      EXPECT_TRUE(has(r.out, "action call-failed \"5555550142\" \"cell\"\n")) << r.out;
+      EXPECT_FALSE(nftest::exists(dir.file("called.txt")));
+      // The mode went back to tones, which is the default and is not written.
+      EXPECT_FALSE(has(nftest::readFile(dir.file("namefind.cfg")), "\nd:")) << nftest::readFile(dir.file("namefind.cfg"));
+    }
+  }
+}
