@@ -122,6 +122,7 @@ class NamefindApp {
   TsvStore* commandStore() const { return commandsStore.get(); }
   CommandGrammar* grammar() const { return commands.get(); }
   void setActions(NamefindActions* a) { actions = a ? a : defaultActions.get(); }
+  NamefindActions* actionsInUse() const { return actions; }
   // The result lists: shows an accepted utterance's hypotheses and acts on the first match.
   void showResult(Utterance* utterance);
   void selectPhrase(int index);

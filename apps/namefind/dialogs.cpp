@@ -139,6 +139,8 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
   connect(findChild<QPushButton*>("delEntry"), &QPushButton::clicked, this, [this] { logic.deleteCurrent(); });
   micTimer.setInterval(20);
   connect(&micTimer, &QTimer::timeout, this, [this] { logic.timerTick(); });
+  actionDialogs = std::make_unique<ActionDialogs>(this, &logic, this, logic.actionsInUse());
+  logic.setActions(actionDialogs.get());
 }
 
 QPushButton* MainDialog::button(int id, const char* name, const char* caption) {
@@ -219,12 +221,13 @@ void MainDialog::bringForward() {
 
 bool MainDialog::forwardActivation() {
   // The settings dialogs have no microphone: they take the activation and nothing happens.
-  return subDialog != nullptr;
+  return subDialog != nullptr || (actionDialogs && actionDialogs->activate());
 }
 
 void MainDialog::runExit() {
   if (ending) return;
   if (logic.exitSequence()) closeMain();
+  else if (actionDialogs) actionDialogs->reviewHeldMail();
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
@@ -414,6 +417,17 @@ DialingDialog::DialingDialog(NamefindState* state, bool phoneEdition, QWidget* p
     showRadios();
   });
   connect(okButton, &QPushButton::clicked, this, [this] { ok(); });
+  // "add new service" (standard edition): the service of a "Namefind" message in an Outbox.
+  connect(service, &QComboBox::activated, this, [this, state, phoneEdition](int i) {
+    transcriptLine("select dialing.service " + std::to_string(i + 1));
+    if (phoneEdition || ss(service->itemText(i)) != "add new service") return;
+    spyOnOutbox(state, [](const std::string& n, const std::vector<std::string>& a) { transcriptAction(n, a); });
+    logic.fillServices();
+    service->clear();
+    for (const std::string& s : logic.services) service->addItem(qs(s));
+    service->setCurrentIndex(logic.serviceSelected);
+    reportCombo("dialing.service", service);
+  });
   // The soft input panel has no counterpart here: the toggle only changes its own state.
 }
 

@@ -13,6 +13,9 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <memory>
+
+#include "apps/namefind/actiondialogs.h"
 #include "apps/namefind/app.h"
 #include "apps/namefind/options.h"
 
@@ -25,7 +28,8 @@ class MainDialog : public QDialog, public NamefindView {
   // Shows the dialog and runs the initialisation once it is up.
   void begin();
   // An utterance is being listened to or handled.
-  bool busy() const { return logic.micOn(); }
+  // (or the dial dialog is counting down or dialling).
+  bool busy() const { return logic.micOn() || (actionDialogs && actionDialogs->busy()); }
 
   void setText(int id, const std::string& text) override;
   void setList(int id, const std::vector<std::string>& items, int selected) override;
@@ -60,6 +64,7 @@ class MainDialog : public QDialog, public NamefindView {
   QTimer micTimer;
   QDialog* subDialog = nullptr;
   bool ending = false;
+  std::unique_ptr<ActionDialogs> actionDialogs;   // dial, mail, appointments, switch to
 };
 
 class OptionsDialog : public QDialog {

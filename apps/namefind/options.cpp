@@ -148,6 +148,10 @@ void DialingLogic::init() {
   alarmText = st->alarmMinutes < 1 ? "none" : std::to_string(st->alarmMinutes) + " min";
   longDistance = st->longDistanceChoice >= 0 && st->longDistanceChoice <= 2 ? st->longDistanceChoice : 0;
   localItem = st->localAreaChoice >= 0 && st->localAreaChoice <= 2 ? st->localAreaChoice : 0;
+  fillServices();
+}
+
+void DialingLogic::fillServices() {
   services.clear();
   if (!st->mailServiceName.empty() && !sameName(st->mailServiceName, "ActiveSync")) services.push_back(st->mailServiceName);
   services.push_back("ActiveSync");

@@ -50,6 +50,8 @@ class DialingLogic {
 
   // Fills the texts, the radio choice, the local-area item and the service list from the state.
   void init();
+  // The service list alone (again after "Spy on Outlook" found a service).
+  void fillServices();
   // Tapping radio button 1 or 2 ("Dialing Prefix1:" / "Dialing Prefix2:"): the one already on
   // turns the choice off.
   void tapRadio(int which);

@@ -1,0 +1,216 @@
+// namefind's actions run as a program by voice (espeak-ng en-us through the file microphone):
+// "call work" dials, "schedule a meeting" then "tomorrow 3 to 4" adds to calendar.ics, "send mail"
+// with a voice note puts a message in the Outbox, and "switch to terminal" under Xvfb starts the
+// program and then brings its window forward.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "apps/namefind/actions.h"
+#include "fixture.h"
+#include "platform/calendar.h"
+#include "platform/mailbox.h"
+
+using nftest::DataDir;
+
+namespace {
+
+struct Outcome {
+  std::string out;
+  int status = -1;
+};
+
+Outcome run(const std::string& command) {
+  Outcome r;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A data directory with the shipped contacts and command list; false when espeak-ng is missing.
+// Each text is spoken into its own file; mic holds the file list for VELMORA_MIC.
+bool prepare(const DataDir& dir, const std::vector<const char*>& said, std::string* mic) {
+  const std::string data = vlmtest::sourceDir() + "/data/";
+  for (const char* f : {"demo.tsv", "demo.voc", "command.tsv", "command.voc", "abc.voc", "abc.rul"})
+    nftest::copyFile(data + f, dir.file(f));
+  nftest::writeFile(dir.file("namefind.cfg"), "u:tester.usr\nt:demo.tsv\ni:1\n");
+  int n = 0;
+  for (const char* text : said) {
+    const std::string wav = dir.file("u" + std::to_string(++n) + ".wav");
+    if (!nftest::speak(text, wav)) return false;
+    *mic += (mic->empty() ? "" : ",") + wav;
+  }
+  mkdir(dir.file("run").c_str(), 0700);
+  return true;
+}
+
+std::string environment(const DataDir& dir, const std::string& mic, const char* platform = "offscreen") {
+  return "env VELMORA_DIR='" + dir.path + "' XDG_RUNTIME_DIR='" + dir.file("run") + "' QT_QPA_PLATFORM=" + platform +
+         " VELMORA_SPEAKER=null VELMORA_SPEAKER_FAST=1 VELMORA_MIC='" + mic + "' VELMORA_MIC_GAP=1";
+}
+
+std::string namefind(const DataDir& dir) {
+  return "'" + vlmtest::binDir() + "/namefind' --script '" + dir.file("script.txt") + "' 2>/dev/null";
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+  std::vector<std::string> out;
+  if (DIR* d = opendir(folder.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') out.push_back(folder + "/" + e->d_name);
+    closedir(d);
+  }
+  return out;
+}
+
+uint32_t le32(const std::string& s, size_t at) {
+  return static_cast<uint32_t>(static_cast<unsigned char>(s[at])) |
+         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<unsigned char>(s[at + 3])) << 24;
+}
+
+}  // namespace
+
+TEST(NamefindActionsProgram, CallWorkDialsTheDigitsWithPauseAndResume) {
+  DataDir dir("e2e-act-dial");
+  std::string mic;
+  if (!prepare(dir, {"look up marcus tarnowicz", "call work"}, &mic)) GTEST_SKIP() << "espeak-ng is not installed";
+  // Pause during the countdown (the dial dialog opens about a second after the microphone, and
+  // counts down for 2.5 s), resume (the countdown starts again at 9), wait for the dialling.
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nsleep 3100\ntap pause\nsleep 300\ntap pause\n"
+                                            "wait 30\ndone\n");
+  Outcome r = run(environment(dir, mic) + " " + namefind(dir));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "action dial \"w\" \"555-555-0142 x12\"\ndialog dial shown\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "text dial.areaCode \"+ 555\"\n")) << r.out;
+  const size_t paused = r.out.find("text dial.pause \"resume\"\n");
+  ASSERT_NE(paused, std::string::npos) << r.out;
+  // Paused part way (the last count shown before it is below 9).
+  const size_t last = r.out.rfind("text dial.title \"countDown w: ", paused);
+  ASSERT_NE(last, std::string::npos) << r.out;
+  EXPECT_NE(r.out.substr(last, 31), "text dial.title \"countDown w: 9") << r.out;
+  const size_t resumed = r.out.find("text dial.pause \"pause\"\ntext dial.title \"countDown w: 9\"\n", paused);
+  EXPECT_NE(resumed, std::string::npos) << r.out;
+  // No long-distance prefix is configured: the area code and the number, not the extension.
+  EXPECT_TRUE(has(r.out, "action dialled \"5555550142\" \"tones\"\ndialog dial closed\n")) << r.out;
+}
+
+TEST(NamefindActionsProgram, ScheduleAMeetingTomorrowThreeToFour) {
+  DataDir dir("e2e-act-schedule");
+  std::string mic;
+  if (!prepare(dir, {"schedule a meeting", "tomorrow 3 to 4"}, &mic)) GTEST_SKIP() << "espeak-ng is not installed";
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nwait 30\ntap send\ndone\n");
+  const time_t now = time(nullptr);
+  Outcome r = run(environment(dir, mic) + " " + namefind(dir));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "action appointment \"\" \"meeting\"\ndialog appointment shown\n")) << r.out;
+  EXPECT_TRUE(has(r.out, "list appointment.phrases 1 \"tomorrow 3 to 4\"")) << r.out;
+  std::vector<vlm::CalendarEvent> events;
+  std::string error;
+  ASSERT_TRUE(vlm::readCalendarEvents(dir.file("calendar.ics"), &events, &error)) << error << r.out;
+  ASSERT_EQ(events.size(), 1u) << r.out;
+  std::tm tomorrow{};
+  const time_t next = now + 86400;
+  localtime_r(&next, &tomorrow);
+  const vlm::CalendarEvent& e = events[0];
+  EXPECT_EQ(e.summary, "meet");
+  EXPECT_EQ(e.start.year, tomorrow.tm_year + 1900);
+  EXPECT_EQ(e.start.month, tomorrow.tm_mon + 1);
+  EXPECT_EQ(e.start.day, tomorrow.tm_mday);
+  EXPECT_EQ(e.start.hour, 15);
+  EXPECT_EQ(e.start.minute, 0);
+  EXPECT_EQ(e.end.day, tomorrow.tm_mday);
+  EXPECT_EQ(e.end.hour, 16);
+  EXPECT_TRUE(has(r.out, "action appointment-added \"meet\"")) << r.out;
+}
+
+TEST(NamefindActionsProgram, SendMailWithAVoiceNote) {
+  DataDir dir("e2e-act-mail");
+  std::string mic;
+  if (!prepare(dir, {"look up marcus tarnowicz", "send mail", "this is the voice note for the plans"}, &mic))
+    GTEST_SKIP() << "espeak-ng is not installed";
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nwait 30\ntap voiceMail\ntap mic\nsleep 2500\ntap mic\n"
+                                            "tap ok\ntype title plans\ntap send\ndone\n");
+  Outcome r = run(environment(dir, mic) + " " + namefind(dir));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(has(r.out, "text mail.to \"m.tarnowicz@example.com\"")) << r.out;
+  EXPECT_TRUE(has(r.out, "action voice-note-recorded ")) << r.out;
+  const std::vector<std::string> messages = filesIn(dir.file("mail/ActiveSync/Outbox/new"));
+  ASSERT_EQ(messages.size(), 1u) << r.out;
+  EXPECT_TRUE(has(r.out, "action mail-sent \"ActiveSync\" \"" + messages[0] + "\"")) << r.out;
+  vlm::ReadMessage m;
+  std::string error;
+  ASSERT_TRUE(vlm::readMessageFile(messages[0], &m, &error)) << error;
+  EXPECT_EQ(m.to, "m.tarnowicz@example.com");
+  EXPECT_EQ(m.subject, "plans");
+  ASSERT_TRUE(m.hasAttachment);
+  EXPECT_EQ(m.attachmentName, "voxMl.wav");
+  // The attachment is the recording as written: 8 kHz 8-bit mono, its header for the whole file.
+  EXPECT_EQ(m.attachmentData, nftest::readFile(dir.file("voxMl.wav")));
+  const std::string& w = m.attachmentData;
+  ASSERT_GT(w.size(), 44u + 4000u);   // at least half a second
+  EXPECT_EQ(w.substr(0, 4), "RIFF");
+  EXPECT_EQ(le32(w, 4), w.size() - 8);
+  EXPECT_EQ(le32(w, 24), 8000u);
+  EXPECT_EQ(static_cast<int>(w[34]), 8);
+  EXPECT_EQ(le32(w, 40), w.size() - 44);
+}
+
+TEST(NamefindActionsProgram, SwitchToTerminalStartsItThenBringsItForward) {
+  if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+  DataDir dir("e2e-act-switch");
+  std::string mic;
+  if (!prepare(dir, {"switch to terminal", "switch to terminal"}, &mic)) GTEST_SKIP() << "espeak-ng is not installed";
+  const std::string window = vlmtest::binDir() + "/namefind_test_window";
+  nftest::writeFile(dir.file("command.tsv"), "startWord\tendWord\tpath\tclassName\nSwitch To\tTerminal\t" + window +
+                                                 "\tVlmTerm\n");
+  // The first command starts the program; the second finds its window and brings it forward.
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nsleep 1500\nmic\nwait 30\nsleep 500\ndone\n");
+  const std::string suppressions = " LSAN_OPTIONS=suppressions='" + vlmtest::sourceDir() + "/tests/namefind/lsan.supp'";
+  Outcome r = run("xvfb-run -a -s '-screen 0 640x800x24' " + environment(dir, mic, "xcb") + suppressions +
+                  " VLM_FOCUS_FILE='" + dir.file("focus.txt") + "' VLM_WINDOW_SECONDS=15 " + namefind(dir));
+  EXPECT_EQ(r.status, 0) << r.out;
+  const size_t started = r.out.find("action started ");
+  ASSERT_NE(started, std::string::npos) << r.out;
+  EXPECT_TRUE(has(r.out.substr(started, r.out.find('\n', started) - started), window)) << r.out;
+  EXPECT_TRUE(has(r.out.substr(started), "action window-forward \"VlmTerm\" \"0x")) << r.out;
+  EXPECT_TRUE(has(nftest::readFile(dir.file("focus.txt")), "focused\n")) << r.out;
+}
+
+TEST(NamefindActionsProgram, CellRunsTheDialCommandInThePhoneEditionOnly) {
+  for (const char* edition : {"namefind-phone", "namefind"}) {
+    DataDir dir("e2e-act-cell");
+    std::string mic;
+    if (!prepare(dir, {"look up marcus tarnowicz", "call work"}, &mic)) GTEST_SKIP() << "espeak-ng is not installed";
+    nftest::writeFile(dir.file("namefind.cfg"), "u:tester.usr\nt:demo.tsv\ni:1\nd:2\n");
+    nftest::writeFile(dir.file("dial.sh"), "#!/bin/sh\nprintf '%s|%s\\n' \"$1\" \"$2\" > \"$(dirname \"$0\")/called.txt\"\n");
+    chmod(dir.file("dial.sh").c_str(), 0755);
+    nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nwait 30\ndone\n");
+    Outcome r = run(environment(dir, mic) + " VELMORA_DIAL_COMMAND='" + dir.file("dial.sh") + " %n %c' '" +
+                    vlmtest::binDir() + "/" + edition + "' --script '" + dir.file("script.txt") + "' 2>/dev/null");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(has(r.out, "check dial.cell 1\n")) << r.out;
+    if (std::string(edition) == "namefind-phone") {
+      EXPECT_TRUE(has(r.out, "action call \"5555550142\" \"cell\"\n")) << r.out;
+      EXPECT_EQ(nftest::readFile(dir.file("called.txt")), "5555550142|Marcus Tarnowicz\n");
+    } else {
+      EXPECT_TRUE(has(r.out, "box \"Telephone API failure\" \"Phone call service request\\nFailed!\" -> OK\n")) << r.out;
+      EXPECT_TRUE(has(r.out, "action call-failed \"5555550142\" \"cell\"\n")) << r.out;
+      EXPECT_FALSE(nftest::exists(dir.file("called.txt")));
+      // The mode went back to tones, which is the default and is not written.
+      EXPECT_FALSE(has(nftest::readFile(dir.file("namefind.cfg")), "\nd:")) << nftest::readFile(dir.file("namefind.cfg"));
+    }
+  }
+}
