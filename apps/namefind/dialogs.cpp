@@ -8,6 +8,7 @@
 
 #include "apps/common/qtscript.h"
 #include "apps/common/transcript.h"
+#include "apps/namefind/entrydialogs.h"
 
 namespace vlm {
 
@@ -137,6 +138,20 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
     logic.selectChoice(choiceList->row(item));
   });
   connect(findChild<QPushButton*>("delEntry"), &QPushButton::clicked, this, [this] { logic.deleteCurrent(); });
+  // Training, the find dialog and the entry editor (entrydialogs.cpp).
+  connect(train, &QPushButton::clicked, this, [this] { logic.train(); });
+  connect(findChild<QPushButton*>("find"), &QPushButton::clicked, this, [this] {
+    if (logic.micOn()) logic.toggleMic();
+    FindDialog dialog(&logic, this);
+    if (runSubDialog(&dialog, [&dialog] { return dialog.run(); }) && dialog.chosen >= 0)
+      logic.showFoundEntry(dialog.chosen);
+  });
+  for (const char* name : {"newEntry", "editEntry"})
+    connect(findChild<QPushButton*>(name), &QPushButton::clicked, this, [this, name] {
+      if (logic.micOn()) logic.toggleMic();
+      EntryDialog dialog(&logic, this, name[0] == 'e', this);
+      runSubDialog(&dialog, [&dialog] { return dialog.run(); });
+    });
   micTimer.setInterval(20);
   connect(&micTimer, &QTimer::timeout, this, [this] { logic.timerTick(); });
 }
@@ -171,6 +186,28 @@ void MainDialog::setList(int id, const std::vector<std::string>& items, int sele
 }
 
 void MainDialog::action(const std::string& name, const std::vector<std::string>& args) { transcriptAction(name, args); }
+
+int MainDialog::runPronunciationDialog(std::vector<PronWord>* words, bool fromEntryEditor) {
+  PronunciationDialog dialog(&logic, words, fromEntryEditor, this);
+  return runSubDialog(&dialog, [&dialog] { return dialog.run(); });
+}
+
+int MainDialog::runSubDialog(QDialog* dialog, const std::function<int()>& run) {
+  QDialog* outer = subDialog;
+  const bool wasVisible = isVisible();
+  if (wasVisible) {
+    hide();
+    transcriptLine("dialog main hidden");
+  }
+  subDialog = dialog;
+  const int result = run();
+  subDialog = outer;
+  if (wasVisible && !ending) {
+    show();
+    transcriptLine("dialog main shown");
+  }
+  return result;
+}
 
 void MainDialog::setEnabled(int id, bool on) {
   if (QWidget* w = findChild<QWidget*>(mainControlName(id))) w->setEnabled(on);
