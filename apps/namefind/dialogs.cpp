@@ -96,8 +96,10 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
   level->setRange(0, 100);
   level->setTextVisible(false);
   level->setMaximumHeight(10);
-  pron = new QLabel;
+  pron = new QPushButton;
   pron->setObjectName("pron");
+  pron->setFlat(true);
+  pron->setAutoDefault(false);
 
   layout->addWidget(details, 3);
   auto* lists = new QHBoxLayout;
@@ -139,6 +141,9 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
   });
   connect(findChild<QPushButton*>("delEntry"), &QPushButton::clicked, this, [this] { logic.deleteCurrent(); });
   // Training, the find dialog and the entry editor (entrydialogs.cpp).
+  connect(pron, &QPushButton::clicked, this, [this] {
+    if (logic.playSpelling(logic.pronunciationText()) > 0) transcriptAction("play-pron", {logic.pronunciationText()});
+  });
   connect(train, &QPushButton::clicked, this, [this] { logic.train(); });
   connect(findChild<QPushButton*>("find"), &QPushButton::clicked, this, [this] {
     if (logic.micOn()) logic.toggleMic();

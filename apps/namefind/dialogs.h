@@ -58,7 +58,7 @@ class MainDialog : public QDialog, public NamefindView {
   QListWidget* phraseList;
   QListWidget* choiceList;
   QProgressBar* level;
-  QLabel* pron;
+  QPushButton* pron;   // the spelling beside "train"; a tap plays it
   QPushButton* mic = nullptr;
   QPushButton* train = nullptr;
   QTimer micTimer;

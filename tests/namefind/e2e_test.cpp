@@ -36,7 +36,7 @@ Outcome run(const std::string& command) {
 std::string environment(const DataDir& dir, const std::string& mic, const char* platform = "offscreen") {
   mkdir(dir.file("run").c_str(), 0700);
   std::string env = "env VELMORA_DIR='" + dir.path + "' XDG_RUNTIME_DIR='" + dir.file("run") +
-                    "' QT_QPA_PLATFORM=" + platform + " VELMORA_SPEAKER=null";
+                    "' QT_QPA_PLATFORM=" + platform + " VELMORA_SPEAKER=null VELMORA_SPEAKER_FAST=1";
   if (!mic.empty()) env += " VELMORA_MIC='" + mic + "' VELMORA_MIC_GAP=1";
   return env;
 }

@@ -105,10 +105,12 @@ TEST(NamefindTrainingProgram, TrainingFixesAMisrecognisedCommand) {
 
   // The right phrase chosen and trained on (twice: "train", then "trained"), then said again.
   Outcome after = runScript(dir, mic + "," + mic,
-                            "mic\nwait 30\nphrase " + std::to_string(right) + "\ntap train\ntap train\nmic\nwait 30\ndone\n",
+                            "mic\nwait 30\nphrase " + std::to_string(right) + "\ntap pron\ntap train\ntap train\nmic\nwait 30\ndone\n",
                             "yes");
   ASSERT_EQ(after.status, 0) << after.out;
   fprintf(stderr, "%s", after.out.c_str());
+  // A tap on the spelling beside "train" plays what will be adapted.
+  EXPECT_TRUE(has(after.out, "tap pron\naction play-pron \"")) << after.out;
   EXPECT_TRUE(has(after.out, "action adapted \"1\" \"incremental\"\ntext main.train \"trained\"\n")) << after.out;
   EXPECT_TRUE(has(after.out, "action adapted \"1\" \"incremental\"\nenabled main.train 0\n")) << after.out;
   const std::vector<std::string> again = listItems(after.out, "main.phrases", 2);
