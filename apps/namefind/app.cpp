@@ -39,10 +39,11 @@ namespace {
 
 constexpr int kUttFifoSlots = 8;
 
-// Until the action dialogs exist, every action is reported through the view.
+// Until the action dialogs exist, every action is reported through the view; the spelling is
+// also played and the pronunciation dialog run (training.cpp).
 class ReportedActions : public NamefindActions {
  public:
-  explicit ReportedActions(NamefindView* v) : view(v) {}
+  ReportedActions(NamefindView* v, NamefindApp* a) : view(v), app(a) {}
   void dial(const std::string& label, const std::string& number) override { view->action("dial", {label, number}); }
   void switchTo(const Entry& entry, const Row* row) override {
     view->action("switch-to", {entry.second, row ? row->text(eColPath) : std::string()});
@@ -53,11 +54,18 @@ class ReportedActions : public NamefindActions {
   void appointment(const Entry* contact, const std::string& type) override {
     view->action("appointment", {contact ? entryName(*contact) : std::string(), type});
   }
-  void playPronunciation(const std::string& spelling) override { view->action("play-pron", {spelling}); }
-  void inspectPronunciations(const std::vector<std::string>& names) override { view->action("pron-dialog", names); }
+  void playPronunciation(const std::string& spelling) override {
+    view->action("play-pron", {spelling});
+    app->playSpelling(spelling);
+  }
+  void inspectPronunciations(const std::vector<std::string>& names) override {
+    view->action("pron-dialog", names);
+    app->inspectPronunciations(names);
+  }
 
  private:
   NamefindView* view;
+  NamefindApp* app;
 };
 
 }  // namespace
@@ -65,7 +73,7 @@ class ReportedActions : public NamefindActions {
 NamefindApp::NamefindApp(NamefindView* v, const std::string& dataDir, bool phoneEdition) : view(v), phone(phoneEdition) {
   st.dataDir = dataDir;
   if (!st.dataDir.empty() && st.dataDir.back() != '/') st.dataDir += '/';
-  defaultActions = std::make_unique<ReportedActions>(view);
+  defaultActions = std::make_unique<ReportedActions>(view, this);
   actions = defaultActions.get();
 }
 
@@ -376,6 +384,7 @@ void NamefindApp::showContact(int entry) {
 
 void NamefindApp::actOnEntry(bool contact, int entryIndex) {
   if (currentUtt != nullptr) {
+    trainText = "train";
     view->setText(kIdTrain, "train");
     view->setEnabled(kIdTrain, true);
   }

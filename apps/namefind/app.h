@@ -24,6 +24,7 @@ class Utterance;
 class CommandGrammar;
 class VCardFile;
 struct CommandMatch;
+struct PronWord;
 
 // What the shell asks of the main dialog.
 class NamefindView {
@@ -46,6 +47,9 @@ class NamefindView {
   virtual void setSoftKeyboard(bool up) = 0;
   // An action the program takes (the transcript's "action" line).
   virtual void action(const std::string& name, const std::vector<std::string>& args) {}
+  // The pronunciation dialog ("Say...") on words, with the main dialog hidden; 1 for "ok" (the
+  // words' lists then hold the pronunciations to keep), 0 for "cancel" (training.h).
+  virtual int runPronunciationDialog(std::vector<PronWord>* words, bool fromEntryEditor) { return 0; }
 };
 
 // The actions a recognised command starts (dialling, mail, appointments, switching programs).
@@ -145,6 +149,36 @@ class NamefindApp {
   // The check for rule-made pronunciations at start (unless switched off).
   void checkBadPronunciations();
 
+  // ---- Training and pronunciations (training.cpp) ----
+  // "train": the one-shot "Adapt Carefully" warning, else adapts the last utterance (apply 1)
+  // and moves the button from "train" to "trained" to disabled.
+  void train();
+  // Adapts every utterance of the queue on its selected hypothesis and applies the accumulators
+  // (apply 1: the incremental update, 0: the full one). 1 when the queue held an utterance.
+  int adaptUttFifo(int apply);
+  // Plays a readable spelling through the synthesiser (microphone off first); the samples
+  // played, 0 for an empty or invalid spelling.
+  int playSpelling(const std::string& readable);
+  // The pronunciations accepted in the pronunciation dialog join the main dictionary (records
+  // left out of a word's list are marked not-saved) and the contacts that use the words.
+  void addPronunciations(const std::vector<PronWord>& words);
+  // "Bad Pronunciations" answered Yes: the pronunciation dialog on the names (with their current
+  // pronunciations); its "ok" adds what was accepted. 1 for "ok".
+  int inspectPronunciations(const std::vector<std::string>& names);
+  // The words of names that are not dictionary words yet (cleaned), for the entry editor.
+  std::vector<std::string> unknownNameWords(const std::vector<std::string>& names) const;
+  // The find dialog's choice: the contact shown and put into the choice list.
+  void showFoundEntry(int entry);
+  WordDictionary* spellingWords() const { return abcWords.get(); }
+  RuleDictionary* spellingRules() const { return abcRules.get(); }
+  AdaptAccumHS* accumulators() const { return accums.get(); }
+  // The queue's last utterance, and replacing it (the spelling dialogs keep theirs there; the
+  // main dialog's result lists then have no utterance).
+  Utterance* lastUtterance() const;
+  void keepUtterance(Utterance* utt);
+  void forgetUtterances();
+  const std::string& trainCaption() const { return trainText; }
+
   // The mail dialog's hold (set by the actions): the exit asks before mail is lost.
   bool mailOnHold = false;
 
@@ -186,6 +220,7 @@ class NamefindApp {
   void showSpelling(int hypothesis);
   void saveStores();
   int ticks = 0;
+  std::string trainText = "train";   // the caption of "train"
   bool started = false;             // the post-start work has run
   bool activationPending = false;   // an activation came before it
 };

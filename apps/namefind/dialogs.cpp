@@ -8,6 +8,7 @@
 
 #include "apps/common/qtscript.h"
 #include "apps/common/transcript.h"
+#include "apps/namefind/entrydialogs.h"
 
 namespace vlm {
 
@@ -95,8 +96,10 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
   level->setRange(0, 100);
   level->setTextVisible(false);
   level->setMaximumHeight(10);
-  pron = new QLabel;
+  pron = new QPushButton;
   pron->setObjectName("pron");
+  pron->setFlat(true);
+  pron->setAutoDefault(false);
 
   layout->addWidget(details, 3);
   auto* lists = new QHBoxLayout;
@@ -137,6 +140,23 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
     logic.selectChoice(choiceList->row(item));
   });
   connect(findChild<QPushButton*>("delEntry"), &QPushButton::clicked, this, [this] { logic.deleteCurrent(); });
+  // Training, the find dialog and the entry editor (entrydialogs.cpp).
+  connect(pron, &QPushButton::clicked, this, [this] {
+    if (logic.playSpelling(logic.pronunciationText()) > 0) transcriptAction("play-pron", {logic.pronunciationText()});
+  });
+  connect(train, &QPushButton::clicked, this, [this] { logic.train(); });
+  connect(findChild<QPushButton*>("find"), &QPushButton::clicked, this, [this] {
+    if (logic.micOn()) logic.toggleMic();
+    FindDialog dialog(&logic, this);
+    if (runSubDialog(&dialog, [&dialog] { return dialog.run(); }) && dialog.chosen >= 0)
+      logic.showFoundEntry(dialog.chosen);
+  });
+  for (const char* name : {"newEntry", "editEntry"})
+    connect(findChild<QPushButton*>(name), &QPushButton::clicked, this, [this, name] {
+      if (logic.micOn()) logic.toggleMic();
+      EntryDialog dialog(&logic, this, name[0] == 'e', this);
+      runSubDialog(&dialog, [&dialog] { return dialog.run(); });
+    });
   micTimer.setInterval(20);
   connect(&micTimer, &QTimer::timeout, this, [this] { logic.timerTick(); });
   actionDialogs = std::make_unique<ActionDialogs>(this, &logic, this, logic.actionsInUse());
@@ -173,6 +193,28 @@ void MainDialog::setList(int id, const std::vector<std::string>& items, int sele
 }
 
 void MainDialog::action(const std::string& name, const std::vector<std::string>& args) { transcriptAction(name, args); }
+
+int MainDialog::runPronunciationDialog(std::vector<PronWord>* words, bool fromEntryEditor) {
+  PronunciationDialog dialog(&logic, words, fromEntryEditor, this);
+  return runSubDialog(&dialog, [&dialog] { return dialog.run(); });
+}
+
+int MainDialog::runSubDialog(QDialog* dialog, const std::function<int()>& run) {
+  QDialog* outer = subDialog;
+  const bool wasVisible = isVisible();
+  if (wasVisible) {
+    hide();
+    transcriptLine("dialog main hidden");
+  }
+  subDialog = dialog;
+  const int result = run();
+  subDialog = outer;
+  if (wasVisible && !ending) {
+    show();
+    transcriptLine("dialog main shown");
+  }
+  return result;
+}
 
 void MainDialog::setEnabled(int id, bool on) {
   if (QWidget* w = findChild<QWidget*>(mainControlName(id))) w->setEnabled(on);

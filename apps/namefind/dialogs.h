@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <functional>
 
 #include <memory>
 
@@ -44,6 +45,7 @@ class MainDialog : public QDialog, public NamefindView {
   bool forwardActivation() override;
   void setSoftKeyboard(bool up) override {}
   void action(const std::string& name, const std::vector<std::string>& args) override;
+  int runPronunciationDialog(std::vector<PronWord>* words, bool fromEntryEditor) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -51,6 +53,8 @@ class MainDialog : public QDialog, public NamefindView {
 
  private:
   void runExit();
+  // Runs a sub-dialog (find, entry, pronunciation) with the main dialog hidden; its result.
+  int runSubDialog(QDialog* dialog, const std::function<int()>& run);
   QPushButton* button(int id, const char* name, const char* caption);
 
   NamefindApp logic;
@@ -58,7 +62,7 @@ class MainDialog : public QDialog, public NamefindView {
   QListWidget* phraseList;
   QListWidget* choiceList;
   QProgressBar* level;
-  QLabel* pron;
+  QPushButton* pron;   // the spelling beside "train"; a tap plays it
   QPushButton* mic = nullptr;
   QPushButton* train = nullptr;
   QTimer micTimer;

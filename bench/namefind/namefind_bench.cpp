@@ -8,6 +8,8 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -18,12 +20,14 @@
 #include <string>
 #include <vector>
 
+#include "apps/namefind/app.h"
 #include "apps/namefind/commands.h"
 #include "audio/channel.h"
 #include "audio/utterance.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
 #include "models/user.h"
+#include "platform/msgbox.h"
 #include "search/recognizer.h"
 #include "search/result.h"
 
@@ -96,11 +100,47 @@ User& user() {
   return u;
 }
 
+// Sentences that are not commands: each should be rejected rather than acted on.
+std::vector<Spoken>& nonCommands() {
+  static std::vector<Spoken> list;
+  if (list.empty())
+    for (const char* t : {"the weather is nice today", "please pass the salt", "I would like a cup of coffee",
+                          "where did you park the car", "this meeting is running late", "my phone battery is almost empty",
+                          "turn left at the next corner", "the train leaves at seven", "can you help me with this box",
+                          "what time does the shop open", "I forgot my umbrella again", "the children are playing outside",
+                          "we need more paper for the printer", "how was your holiday", "the soup is too hot",
+                          "let us go for a walk", "my brother lives in Chicago", "the window is stuck",
+                          "she reads a book every week", "the bus was late this morning", "thank you very much",
+                          "good night and sleep well", "the garden needs water", "I like green apples",
+                          "he is painting the fence", "open the door please", "the music is too loud",
+                          "a cat sat on the mat", "the river is very wide", "happy birthday to you"})
+      list.push_back({t, {}});
+  return list;
+}
+
+// Spoken commands for the accuracy and rejection table (the demo contacts and built-in rules).
+std::vector<Spoken>& moreCommands() {
+  static std::vector<Spoken> list;
+  if (list.empty())
+    for (const char* t : {"look up marcus tarnowicz", "look up corwin", "call work", "call home", "echo off",
+                          "send mail", "voice mail", "schedule a meeting", "look up nadia ostrawen", "look up ann lee",
+                          "look up gwendolyn ashdown", "look up elena castellano", "call cell", "schedule a lunch",
+                          "look up tobias hartley", "look up henry", "call pager", "schedule a dinner",
+                          "look up riverside software", "look up priya nakamura"})
+      list.push_back({t, {}});
+  return list;
+}
+
 // Speaks each command into an 11025 Hz file and keeps its frames.
 bool makeUtterances() {
   char dir[] = "/tmp/nfbench-XXXXXX";
   if (mkdtemp(dir) == nullptr) return false;
-  for (Spoken& s : spoken()) {
+  std::vector<Spoken*> all;
+  for (Spoken& s : spoken()) all.push_back(&s);
+  for (Spoken& s : nonCommands()) all.push_back(&s);
+  for (Spoken& s : moreCommands()) all.push_back(&s);
+  for (Spoken* sp : all) {
+    Spoken& s = *sp;
     const std::string raw = std::string(dir) + "/raw.wav", wav = std::string(dir) + "/u.wav";
     const std::string cmd = "espeak-ng -v en-us -w '" + raw + "' '" + s.text + "' && sox -q '" + raw +
                             "' -r 11025 -c 1 -b 16 '" + wav + "' pad 0.3 0.5";
@@ -189,6 +229,144 @@ BENCHMARK(BM_Recognise)->Arg(20)->Arg(200)->Arg(2000)->Iterations(2)->Unit(bench
 
 }  // namespace
 
+// The first and second pass and the confidence test on one utterance: the text of the accepted
+// best hypothesis ("" when rejected), and the test's figures.
+struct Judged {
+  std::string first, accepted;
+  int ref = 0, best = 0;
+};
+
+Judged judge(Grammar& g, Recognizer& recognizer, const Spoken& s, bool withConfidence) {
+  Judged j;
+  Utterance* u = utteranceOf(s);
+  recognizer.recognize(u, g.grammar->mainList.data(), static_cast<int>(g.grammar->mainList.size()));
+  char text[256] = "";
+  if (!u->result || u->result->count() == 0) {
+    delete u;
+    return j;
+  }
+  toAscii(*u->result->at(0), &g.words, text, sizeof text);
+  j.first = text;
+  const int saved = g.grammar->threshold;
+  if (!withConfidence) g.grammar->threshold = 1 << 28;
+  Utterance* kept = g.grammar->secondPass(&recognizer, u, 1);
+  if (!withConfidence) g.grammar->threshold = saved;
+  if (kept == nullptr) return j;
+  j.ref = kept->phoneLoopScore;
+  j.best = kept->result->at(0)->score;
+  text[0] = 0;
+  toAscii(*kept->result->at(0), &g.words, text, sizeof text);
+  j.accepted = text;
+  delete kept;
+  return j;
+}
+
+bool sameCommand(const std::string& said, const std::string& heard) {
+  std::string h = heard;
+  for (char& c : h) c = c == '_' ? ' ' : c;
+  return h == said;
+}
+
+// Command accuracy with and without the second pass and confidence test, and the share of the
+// sentences that are not commands which is rejected.
+void rejectionTable() {
+  Grammar g(20);
+  Recognizer recognizer(&user(), &g.words, &g.rules);
+  int firstRight = 0, secondRight = 0, commandsKept = 0;
+  int commandMax = 0, otherMin = 1 << 30;   // best / ref in thousandths
+  // ratio: (best - ref) * 200 / ref as the confidence test computes it; the test only applies it
+  // when ref < best (the phone loop scoring better than the grammar's best path).
+  std::printf("\ncommands (first pass / second pass with confidence test; ref best ratio):\n");
+  for (const Spoken& s : moreCommands()) {
+    const Judged plain = judge(g, recognizer, s, false);
+    const Judged j = judge(g, recognizer, s, true);
+    firstRight += sameCommand(s.text, plain.first);
+    secondRight += sameCommand(s.text, j.accepted);
+    commandsKept += !j.accepted.empty();
+    const int ratio = j.ref != 0 ? (j.best - j.ref) * 200 / j.ref : 0;
+    if (j.ref > 0) commandMax = std::max(commandMax, j.best * 1000 / j.ref);
+    std::printf("  %-28s -> %-28s %-28s %7d %7d %4d\n", s.text, plain.first.c_str(),
+                j.accepted.empty() ? "(rejected)" : j.accepted.c_str(), j.ref, j.best, ratio);
+  }
+  int rejected = 0;
+  std::printf("\nnot commands:\n");
+  for (const Spoken& s : nonCommands()) {
+    const Judged j = judge(g, recognizer, s, true);
+    rejected += j.accepted.empty();
+    const int ratio = j.ref != 0 ? (j.best - j.ref) * 200 / j.ref : 0;
+    if (j.ref > 0) otherMin = std::min(otherMin, j.best * 1000 / j.ref);
+    std::printf("  %-36s -> %-28s %7d %7d %4d\n", s.text, j.accepted.empty() ? "(rejected)" : j.accepted.c_str(), j.ref,
+                j.best, ratio);
+  }
+  const double n = static_cast<double>(moreCommands().size());
+  std::printf("\ncommand accuracy: first pass %.0f %%, second pass and confidence test %.0f %% (%d of %zu kept)\n",
+              100.0 * firstRight / n, 100.0 * secondRight / n, commandsKept, moreCommands().size());
+  std::printf("best / ref: at most %d / 1000 for commands, at least %d / 1000 for the others\n", commandMax, otherMin);
+  std::printf("not commands rejected: %d of %zu (%.0f %%)\n", rejected, nonCommands().size(),
+              100.0 * rejected / static_cast<double>(nonCommands().size()));
+}
+
+// Start-up to a listening microphone: the shell's initialisation (models, dictionaries), the
+// post-start work (contacts, command list, grammar) and the microphone turned on, on a data
+// directory of the shipped files and n contacts.
+class QuietView : public NamefindView {
+ public:
+  void setText(int, const std::string&) override {}
+  void setList(int, const std::vector<std::string>&, int) override {}
+  void setEnabled(int, bool) override {}
+  void setLevel(int, int, int) override {}
+  void startMicTimer() override {}
+  void stopMicTimer() override {}
+  void postMessage(int) override {}
+  void runOptions() override {}
+  void closeMain() override {}
+  void bringForward() override {}
+  bool forwardActivation() override { return false; }
+  void setSoftKeyboard(bool) override {}
+};
+
+int quietBox(const char*, const char*, BoxButtons, BoxIcon, int answer) { return answer; }
+
+void startUpTable() {
+  setMessageBoxHandler(quietBox);
+  char dir[] = "/tmp/nfstart-XXXXXX";
+  if (mkdtemp(dir) == nullptr) return;
+  const std::string d = std::string(dir) + "/";
+  for (const char* f : {"base.voc", "demo.voc", "command.tsv", "command.voc", "abc.voc", "abc.rul", "delta.usr"})
+    std::system(("cp '" + dataDir() + f + "' '" + d + f + "'").c_str());
+  std::system(("cp '" + dataDir() + "newuser.usr' '" + d + "tester.usr'").c_str());
+  std::system(("sox -q -n -r 11025 -c 1 -b 16 '" + d + "quiet.wav' trim 0 0.5").c_str());
+  setenv("VELMORA_MIC", (d + "quiet.wav").c_str(), 1);
+  std::printf("\nstart-up to a listening microphone (processor / wall seconds):\n");
+  double base = 0;
+  for (int n : {20, 200, 2000}) {
+    std::ofstream(d + "demo.tsv") << contactsText(n);
+    std::ofstream(d + "namefind.cfg") << "u:tester.usr\nt:demo.tsv\ni:1\n";
+    timespec w0, w1;
+    clock_gettime(CLOCK_MONOTONIC, &w0);
+    const double c0 = cpuSeconds();
+    bool listening = false;
+    {
+      QuietView view;
+      NamefindApp app(&view, d, false);
+      if (app.initMain() == 1) {
+        app.postStart();
+        app.toggleMic();
+        listening = app.micOn();
+      }
+      const double c1 = cpuSeconds();
+      clock_gettime(CLOCK_MONOTONIC, &w1);
+      const double wall = static_cast<double>(w1.tv_sec - w0.tv_sec) + (w1.tv_nsec - w0.tv_nsec) / 1e9;
+      if (n == 20) base = c1 - c0;
+      std::printf("  %4d contacts: %.3f / %.3f s%s (%.2f x 20 contacts)\n", n, c1 - c0, wall,
+                  listening ? "" : " (the microphone did not start)", base > 0 ? (c1 - c0) / base : 0.0);
+      if (app.micOn()) app.toggleMic();
+    }
+  }
+  unsetenv("VELMORA_MIC");
+  std::system(("rm -rf '" + d + "'").c_str());
+}
+
 int main(int argc, char** argv) {
   if (!makeUtterances()) {
     std::fprintf(stderr, "bench_namefind: espeak-ng and sox are needed\n");
@@ -203,5 +381,7 @@ int main(int argc, char** argv) {
       const double t = times()[std::string(what) + "/" + std::to_string(n)];
       if (base > 0) std::printf("  %-6s %4d contacts: %.2f x\n", what, n, t / base);
     }
+  rejectionTable();
+  startUpTable();
   return 0;
 }
