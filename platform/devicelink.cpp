@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "foundation/log.h"
 #include "foundation/safefile.h"
@@ -75,6 +77,20 @@ std::vector<std::string> splitWords(const std::string& text) {
   return words;
 }
 
+// Whether pid names a running process. A killed process whose parent has not reaped it yet (a
+// zombie, common when the installer was started in the background) counts as gone.
+bool processAlive(pid_t pid) {
+  if (kill(pid, 0) != 0 && errno == ESRCH) return false;
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+  if (f == nullptr) return true;
+  char line[512];
+  const bool read = std::fgets(line, sizeof line, f) != nullptr;
+  std::fclose(f);
+  if (!read) return true;
+  const char* close = std::strrchr(line, ')');   // the command name may hold blanks and brackets
+  return close == nullptr || close[1] != ' ' || close[2] != 'Z';
+}
+
 // Removes the temporary files of earlier copies to path that a killed installer left beside it
 // (path.<pid>-<n>.tmp, the names SafeFile makes) when their process is gone.
 void removeStaleTemporaries(const std::string& path) {
@@ -95,7 +111,7 @@ void removeStaleTemporaries(const std::string& path) {
         middle.find_first_not_of("0123456789-") != std::string::npos || middle.find('-', dash + 1) != std::string::npos)
       continue;
     const long pid = std::atol(middle.substr(0, dash).c_str());
-    if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)) continue;   // still running
+    if (pid > 0 && processAlive(static_cast<pid_t>(pid))) continue;
     stale.push_back(folder + "/" + name);
   }
   closedir(dir);
