@@ -13,7 +13,8 @@ Two sets, each spoken by its own voices:
   to them and its two constants printed (they are kConfidenceMidpoint and kConfidenceScale of search/confidence.h);
 - measurement: 50 other sentences that are not commands (SENTENCES) and 50 commands (seed 7002),
   spoken by flite slt and espeak-ng en-gb-x-rp+m5 (allowed voices, held out of model training
-  and out of the calibration) and by flite rms (evaluation only).
+  and out of the calibration) and by flite rms (evaluation only); and 20 short phrases that
+  are not commands (SHORT_SENTENCES), counted apart.
 
 For each voice of the measurement, the table gives, per rejection threshold T of `--reject`,
 how many of the 50 sentences are rejected and how many of the 50 commands are lost (rejected, or
@@ -66,6 +67,14 @@ SENTENCES = [
     "he fixed the leaking tap himself", "the apples are ripe in october",
     "that shop sells wonderful cheese", "the clock in the hall is slow",
     "my shoes are soaking wet", "the birds woke me up at dawn",
+]
+# Short phrases that are not commands either, measured apart: a command is short too, so they
+# show how much of the separation comes from the length of the other speech.
+SHORT_SENTENCES = [
+    "good morning", "thank you", "see you later", "yes please", "not now", "hello there",
+    "open the door", "what time is it", "never mind", "hold on", "come in", "well done",
+    "how are you", "good night", "excuse me", "sounds good", "no thanks", "try again",
+    "all right then", "just a minute",
 ]
 CALIBRATION_SENTENCES = [
     "the kettle is boiling over", "i need to buy new socks",
@@ -181,10 +190,12 @@ def main():
 
     cmds = commands(7002, 50)
     sentences = [(f"n-{n + 1:03d}", s) for n, s in enumerate(SENTENCES)]
-    print("| voice | grammar | T | sentences rejected (of 50) | commands lost (of 50) | commands wrong anyway |")
-    print("|---|---|---|---|---|---|")
+    short = [(f"s-{n + 1:03d}", s) for n, s in enumerate(SHORT_SENTENCES)]
+    print("| voice | grammar | T | sentences rejected (of 50) | short phrases rejected (of 20) "
+          "| commands lost (of 50) | commands wrong anyway |")
+    print("|---|---|---|---|---|---|---|")
     for voice in MEASURE_VOICES:
-        waves = speak(out, voice, [(i, G.spoken_text(c)) for i, c in cmds] + sentences)
+        waves = speak(out, voice, [(i, G.spoken_text(c)) for i, c in cmds] + sentences + short)
         for label, extra in (("commands", []), ("commands + --oov", ["--oov"])):
             got = recognise(args.build, gdir, waves, extra)
             wrong = sum(1 for i, c in cmds if got[i][0] != A.normalise(" ".join(c)))
@@ -193,8 +204,9 @@ def main():
                     words, conf, oov, _ = got[i]
                     return not words or oov or conf < t
                 rej = sum(1 for i, _ in sentences if rejected(i))
+                rej_short = sum(1 for i, _ in short if rejected(i))
                 lost = sum(1 for i, c in cmds if rejected(i) or got[i][0] != A.normalise(" ".join(c)))
-                print(f"| {voice} | {label} | {t:.1f} | {rej} | {lost} | {wrong} |")
+                print(f"| {voice} | {label} | {t:.1f} | {rej} | {rej_short} | {lost} | {wrong} |")
             sys.stdout.flush()
 
 
