@@ -426,6 +426,23 @@ TEST(ConsolePrograms, HelpVersionUsageErrorsAndFailures) {
   EXPECT_NE(0, std::system((vlmtest::binDir() + "/speak --help >/dev/full 2>/dev/null").c_str()));
 }
 
+// The data-making scripts of tools/ that take file arguments: --help describes them without
+// doing any work, an unknown option is a usage error (they used to take "--help" as a file name).
+TEST(ConsolePrograms, DataScriptsAnswerHelpAndRefuseUnknownOptions) {
+  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
+  for (const char* script : {"tools/adapt/make_enrol.py", "tools/basevoc/make_basevoc.py",
+                             "tools/cmudict2voc/cmudict2voc.py"}) {
+    SCOPED_TRACE(script);
+    const std::string run = "python3 " + vlmtest::sourceDir() + "/" + script;
+    int rc = std::system((run + " --help >" + scratch("s.out") + " 2>" + scratch("s.err")).c_str());
+    EXPECT_EQ(0, WIFEXITED(rc) ? WEXITSTATUS(rc) : -1) << readText(scratch("s.err"));
+    EXPECT_EQ(0u, readText(scratch("s.out")).find("usage: ")) << readText(scratch("s.out"));
+    rc = std::system((run + " --no-such-option >" + scratch("s.out") + " 2>" + scratch("s.err")).c_str());
+    EXPECT_EQ(2, WIFEXITED(rc) ? WEXITSTATUS(rc) : -1);
+    EXPECT_EQ(0u, readText(scratch("s.err")).find("usage: ")) << readText(scratch("s.err"));
+  }
+}
+
 }  // namespace
 }  // namespace searchtest
 

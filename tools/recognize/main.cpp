@@ -13,9 +13,12 @@
 // For each wave file it prints the n-best list (words, score, rules), the phone-loop score and
 // the number of frames. Text output: the file name, a tab and the best hypothesis's words (empty
 // when nothing was recognised), then one indented line per hypothesis ("\t<rank>\t<score>\t<words>
-// \t<rules>"), "\tphoneLoopScore\t<n>" and "\tframes\t<n>". With --json: one JSON object per file
-// per line with the fields file, frames, phoneLoopScore and nbest (objects with words, score and
-// rules). Without --rule every top-level rule of the grammar is active (for a .rul file the rules
+// \t<rules>"), "\tconfidence\t<c>" (of the best hypothesis, search/confidence.h; "\trejected\t<why>"
+// after it when --reject or --oov rejected the utterance), "\tphoneLoopScore\t<n>" and
+// "\tframes\t<n>". With --json: one JSON object per file per line with the fields file, frames,
+// phoneLoopScore, confidence, nbest (objects with words, score, confidence and rules) and, for a
+// rejected utterance, rejected.
+// Without --rule every top-level rule of the grammar is active (for a .rul file the rules
 // no other rule refers to; for a JSGF grammar its public rules).
 //
 // By default every file is heard on its own: all its frames, from the channel state stored in the
