@@ -9,8 +9,9 @@ The command grammar, its dictionary and the command sampler are those of bench/a
 Two sets, each spoken by its own voices:
 - calibration: 30 sentences that are not commands (CALIBRATION_SENTENCES) and 30 commands
   (seed 7001), spoken by espeak-ng en-us+f4 and festival voice_cmu_us_slt_arctic_hts. With
-  --fit, a logistic curve of the accepted-command probability over the phone-loop ratio is fitted
-  to them and its two constants printed (they are kConfidenceMidpoint and kConfidenceScale of search/confidence.h);
+  --fit, logistic curves of the probability that the result is right are fitted to them, over
+  the phone-loop ratio and the cost per frame above the free phone loop, and over the ratio
+  alone, and their constants printed (the kConfidence... constants of search/confidence.h);
 - measurement: 50 other sentences that are not commands (SENTENCES) and 50 commands (seed 7002),
   spoken by flite slt and espeak-ng en-gb-x-rp+m5 (allowed voices, held out of model training
   and out of the calibration) and by flite rms (evaluation only); and 20 short phrases that
@@ -110,7 +111,8 @@ def speak(out, voice, items):
 
 def recognise(build, gdir, waves, extra):
     """id -> (words of the best hypothesis, its confidence, out-of-vocabulary flag, phone-loop
-    ratio: (score - phone-loop score) * 200 / phone-loop score, the confidence test's figure)."""
+    ratio: (score - phone-loop score) * 200 / phone-loop score, the confidence test's figure,
+    and the cost per frame above the free phone loop, None without it)."""
     cmd = [os.path.join(build, "bin", "recognize"), "--usr", os.path.join(ROOT, "data", "newuser.usr"),
            "--voc", os.path.join(gdir, "commands.voc"), "--rul", os.path.join(gdir, "commands.rul"),
            "--rule", "command", "--json"] + extra + list(waves.values())
@@ -124,33 +126,45 @@ def recognise(build, gdir, waves, extra):
             best = r["nbest"][0]
             ref = r["phoneLoopScore"]
             ratio = (best["score"] - ref) * 200.0 / ref if ref > 0 else 0.0
-            out[i] = (A.normalise(best["words"]), r.get("confidence", 0.0), best.get("oov", False), ratio)
+            phone = r.get("phoneScore")
+            per_frame = (best["score"] - phone) / r["frames"] if phone is not None and r["frames"] else None
+            out[i] = (A.normalise(best["words"]), r.get("confidence", 0.0), best.get("oov", False), ratio, per_frame)
         else:
-            out[i] = ([], 0.0, False, 1000.0)
+            out[i] = ([], 0.0, False, 1000.0, 100.0)
     return out
 
 
-def fit(points):
-    """Logistic regression p(command | ratio) = 1 / (1 + exp((ratio - mid) / scale)) by Newton's
-    method on (ratio, is_command) points; returns (mid, scale)."""
-    a, b = 0.0, 0.0   # p = sigmoid(a + b * x), x = ratio / 100
+def logistic(rows, ridge=1e-3):
+    """Logistic regression p(right | x) = 1 / (1 + exp(-(w . (1, x)))) by Newton's method on
+    (features, is_right) rows, with a little ridge for separable data; returns w."""
+    n = len(rows[0][0]) + 1
+    w = [0.0] * n
     for _ in range(100):
-        ga = gb = haa = hab = hbb = 0.0
-        for x, y in points:
-            x /= 100.0
-            p = 1.0 / (1.0 + math.exp(-(a + b * x)))
-            ga += y - p
-            gb += (y - p) * x
-            w = p * (1 - p) + 1e-9
-            haa += w
-            hab += w * x
-            hbb += w * x * x
-        det = haa * hbb - hab * hab
-        if abs(det) < 1e-12:
+        g = [0.0] * n
+        h = [[ridge if r == c and r else 0.0 for c in range(n)] for r in range(n)]
+        g = [-ridge * w[r] if r else 0.0 for r in range(n)]
+        for x, y in rows:
+            v = [1.0] + list(x)
+            z = max(-30.0, min(30.0, sum(wi * vi for wi, vi in zip(w, v))))
+            p = 1.0 / (1.0 + math.exp(-z))
+            for r in range(n):
+                g[r] += (y - p) * v[r]
+                for c in range(n):
+                    h[r][c] += p * (1 - p) * v[r] * v[c]
+        # solve h d = g (Gauss-Jordan)
+        m = [h[r][:] + [g[r]] for r in range(n)]
+        for col in range(n):
+            piv = max(range(col, n), key=lambda r: abs(m[r][col]))
+            m[col], m[piv] = m[piv], m[col]
+            for r in range(n):
+                if r != col and m[col][col]:
+                    f = m[r][col] / m[col][col]
+                    m[r] = [a - f * b for a, b in zip(m[r], m[col])]
+        step = [m[r][n] / m[r][r] for r in range(n)]
+        w = [wi + di for wi, di in zip(w, step)]
+        if max(abs(d) for d in step) < 1e-9:
             break
-        a += (hbb * ga - hab * gb) / det
-        b += (haa * gb - hab * ga) / det
-    return -a / b * 100.0, -100.0 / b
+    return w
 
 
 def main():
@@ -174,18 +188,22 @@ def main():
     if args.fit:
         cmds = commands(7001, 30)
         sentences = [(f"n-cal-{n + 1:03d}", s) for n, s in enumerate(CALIBRATION_SENTENCES)]
-        points = []
+        points = []   # (ratio, cost per frame above the free phone loop, right)
         for voice in CALIBRATION_VOICES:
             waves = speak(out, voice, [(i, G.spoken_text(c)) for i, c in cmds] + sentences)
             got = recognise(args.build, gdir, waves, [])
             for i, c in cmds:
-                words, _, _, ratio = got[i]
-                points.append((ratio, 1 if words == A.normalise(" ".join(c)) else 0))
+                words, _, _, ratio, per_frame = got[i]
+                points.append((ratio, per_frame, 1 if words == A.normalise(" ".join(c)) else 0))
             for i, _ in sentences:
-                points.append((got[i][3], 0))
-        mid, scale = fit(points)
+                points.append((got[i][3], got[i][4], 0))
+        points = [p for p in points if p[1] is not None and p[0] < 1000]
+        a, b = logistic([((r / 100.0,), y) for r, _, y in points])
+        both = logistic([((r / 100.0, f), y) for r, f, y in points])
         print(f"calibration on {', '.join(CALIBRATION_VOICES)}: {len(points)} utterances")
-        print(f"kConfidenceMidpoint = {mid:.1f}, kConfidenceScale = {scale:.2f}")
+        print(f"kConfidenceBias = {both[0]:.3f}, kConfidenceRatioWeight = {both[1]:.3f}, "
+              f"kConfidencePhoneWeight = {both[2]:.3f}")
+        print(f"kConfidenceMidpoint = {-a / b * 100.0:.1f}, kConfidenceScale = {-100.0 / b:.2f}")
         return
 
     cmds = commands(7002, 50)
@@ -201,7 +219,7 @@ def main():
             wrong = sum(1 for i, c in cmds if got[i][0] != A.normalise(" ".join(c)))
             for t in THRESHOLDS:
                 def rejected(i):
-                    words, conf, oov, _ = got[i]
+                    words, conf, oov, _, _ = got[i]
                     return not words or oov or conf < t
                 rej = sum(1 for i, _ in sentences if rejected(i))
                 rej_short = sum(1 for i, _ in short if rejected(i))

@@ -1,6 +1,8 @@
 // The phone-loop ratio and the confidence figure made from it.
 #include <gtest/gtest.h>
 
+#include "grammar/ruledict.h"
+#include "lexicon/worddict.h"
 #include "search/confidence.h"
 
 namespace {
@@ -43,6 +45,44 @@ TEST(Confidence, FallsFromOneToZeroAsTheScoreRisesAboveThePhoneLoop) {
   }
   EXPECT_GT(resultConfidence(ref, ref / 2), 0.9);
   EXPECT_LT(resultConfidence(ref, ref * 2), 0.1);
+}
+
+TEST(Confidence, TheFreePhoneLoopSeparatesAFittingHypothesisFromAForcedOne) {
+  const int ref = 10000, frames = 100;
+  // the same ratio; the fitting hypothesis costs no more than free phones, the forced one 2 a frame
+  const double fits = resultConfidence(ref, 5500, 5500, frames);
+  const double forced = resultConfidence(ref, 5500, 5300, frames);
+  EXPECT_GT(fits, forced);
+  EXPECT_LT(forced, 0.1);
+  double previous = 2;
+  for (int phone = 5600; phone >= 4000; phone -= 100) {
+    const double c = resultConfidence(ref, 5500, phone, frames);
+    EXPECT_GE(c, 0.0);
+    EXPECT_LE(c, 1.0);
+    EXPECT_LE(c, previous) << phone;
+    previous = c;
+  }
+  // without the phone loop: the ratio alone; without a phone-loop score: 1
+  EXPECT_DOUBLE_EQ(resultConfidence(ref, 5500), resultConfidence(ref, 5500, -1, frames));
+  EXPECT_DOUBLE_EQ(1.0, resultConfidence(0, 5500, 5000, frames));
+}
+
+TEST(Confidence, PhoneLoopRuleIsAddedOnceAndRefusesATakenName) {
+  WordDictionary words(400);
+  RuleDictionary rules(16);
+  const int rule = addPhoneLoopRule(&words, &rules);
+  ASSERT_GE(rule, 2);
+  EXPECT_STREQ(kPhoneLoopRuleName, rules.nameOf(rule));
+  EXPECT_EQ(rule, addPhoneLoopRule(&words, &rules));
+  const WordData* w = words.getWordData("phx1");
+  ASSERT_NE(nullptr, w);
+  EXPECT_STREQ("E", w->pron);   // one phone per word
+  // a dictionary that uses a phone word's name for a word of its own
+  WordDictionary taken(400);
+  RuleDictionary other(16);
+  taken.addWordIfNew("phx3", "kol");
+  EXPECT_EQ(-1, addPhoneLoopRule(&taken, &other));
+  EXPECT_EQ(nullptr, other.getRuleData(kPhoneLoopRuleName));
 }
 
 }  // namespace

@@ -103,7 +103,8 @@ constexpr const char* kHelp =
     "  --time            the start and end (frames and seconds) of each word\n"
     "  --nbest N         at most N hypotheses per utterance (1 to 15)\n"
     "  --reject T        drop hypotheses whose confidence (0 to 1) is below T; an utterance\n"
-    "                    whose best one is dropped is rejected\n"
+    "                    whose best one is dropped is rejected (0.1 rejects most speech that\n"
+    "                    is not in the grammar)\n"
     "  --oov             let speech outside the grammar match the out-of-vocabulary phone loop;\n"
     "                    an utterance it matches best is rejected\n"
     "  --raw             inputs are 16-bit little-endian mono samples; --rate HZ (default 16000)\n"
@@ -782,6 +783,15 @@ int main(int argc, char** argv) {
     rd->flag = RULE_NOT_WRITTEN;
     active.push_back(oovRule);
   }
+  // The free phone loop over the speaker's models: each utterance is also searched with it alone,
+  // the reference of the confidence (search/confidence.h).
+  int phoneRule = -1;
+  {
+    ShowLog show(nullptr);
+    phoneRule = addPhoneLoopRule(&words, &rules);
+  }
+  if (phoneRule < 0)
+    std::fprintf(stderr, "recognize: warning: no free phone loop; the confidence comes from the phone-loop ratio alone\n");
 
   Recognizer recognizer(&user, &words, &rules);
   StaticWavChannel sessionChannel;
@@ -826,6 +836,11 @@ int main(int argc, char** argv) {
   // and prints its result; a reason when it has none (or only for its first frames) goes to
   // standard error and into the JSON object. 1 when the utterance got a result.
   auto recogniseAndReport = [&](const char* wave, Utterance& utt, int k, bool heard) -> int {
+    // the free phone loop first: the grammar's search leaves its result on the utterance
+    int phoneBest = -1;
+    if (heard && phoneRule >= 0 && recognizer.recognize(&utt, &phoneRule, 1) > 0 && utt.result &&
+        utt.result->count() > 0)
+      phoneBest = utt.result->at(0)->score;
     const int n = heard ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
     const int end = heard ? recognizer.lastEnd() : eEndNoSpeech;
     RecogResult* result = utt.result;
@@ -839,7 +854,7 @@ int main(int argc, char** argv) {
     std::vector<double> confidence(static_cast<size_t>(found));
     std::string rejection;
     for (int i = 0; i < found; i++) {
-      confidence[size_t(i)] = resultConfidence(utt.phoneLoopScore, result->at(i)->score);
+      confidence[size_t(i)] = resultConfidence(utt.phoneLoopScore, result->at(i)->score, phoneBest, utt.frameCount());
       const bool outside = oovRule >= 0 && passesThrough(*result->at(i), oovRule);
       const bool doubtful = confidence[size_t(i)] < rejectBelow;
       if (i == 0 && (outside || doubtful)) {
@@ -871,7 +886,8 @@ int main(int argc, char** argv) {
       std::string line = "{\"file\":" + jsonString(wave);
       if (k > 0) line += ",\"utterance\":" + std::to_string(k);
       line += ",\"frames\":" + std::to_string(utt.frameCount()) +
-              ",\"phoneLoopScore\":" + std::to_string(utt.phoneLoopScore) + ",\"confidence\":" +
+              ",\"phoneLoopScore\":" + std::to_string(utt.phoneLoopScore) + ",\"phoneScore\":" +
+              (phoneBest >= 0 ? std::to_string(phoneBest) : std::string("null")) + ",\"confidence\":" +
               (found > 0 ? fixed(confidence[0]) : std::string("null")) + ",\"nbest\":[";
       for (int j = 0; j < count; j++) {
         const int i = kept[size_t(j)];
