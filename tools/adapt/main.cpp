@@ -200,8 +200,8 @@ bool readEnrolPromptFile(const char* path, const std::string& dir, std::vector<P
     prompts->push_back(p);
   }
   if (*missing > 0)
-    std::fprintf(stderr, "adapt: note: %d prompt(s) have no recording in %s (%s%s), skipped; record them with "
-                 "record-prompts --redo\n", *missing, dir.c_str(), names.c_str(), *missing > 5 ? ", ..." : "");
+    std::fprintf(stderr, "adapt: note: %d prompt(s) have no recording in %s (%s%s), skipped; running "
+                 "record-prompts again records the missing ones\n", *missing, dir.c_str(), names.c_str(), *missing > 5 ? ", ..." : "");
   return true;
 }
 
