@@ -15,6 +15,7 @@
 #include "lexicon/phoneset.h"
 #include "lexicon/worddict.h"
 #include "lexicon/xlate.h"
+#include "search/confidence.h"
 #include "search/recognizer.h"
 #include "search/result.h"
 #include "search/wordtree.h"
@@ -426,8 +427,8 @@ void CommandGrammar::secondPassItems(const FSGNodeTypeItemAC& h, int echo, FSGNo
 }
 
 bool CommandGrammar::confident(int ref, int best) {
-  if (ref == 0 || ref >= best) return true;
-  const int ratio = (best - ref) * 200 / ref;
+  int ratio = 0;
+  if (ref >= best || !phoneLoopRatio(ref, best, &ratio)) return true;
   if (ratio > threshold) return false;
   if (threshold > 80) threshold--;
   return true;

@@ -6,13 +6,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 
 #include "audio/channel.h"
 #include "audio/utterance.h"
+#include "audio/wavefile.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
 #include "models/alignchain.h"
@@ -20,6 +23,7 @@
 #include "platform/audio/audiodevice.h"
 #include "search/recognizer.h"
 #include "search/result.h"
+#include "search/wordtimes.h"
 #include "tests/search/search_test_util.h"
 #include "testpaths.h"
 
@@ -174,6 +178,74 @@ TEST_F(RecognizeConsoleTest, NBestAndWordTimes) {
   EXPECT_EQ(std::string::npos, r.out.find("radio on")) << r.out;
 }
 
+// An espeak-ng recording as the live endpointer cuts an utterance: 11025 Hz, peaks at -6 dBFS,
+// 0.3 s of quiet either side (the recordings the confidence was calibrated on are made so).
+std::string endpointedRecording(const std::string& text, const std::string& name) {
+  const std::string raw = scratch(name + ".raw.wav"), path = scratch(name + ".wav");
+  if (std::system(("espeak-ng -v en-us -w " + raw + " '" + text + "'").c_str()) != 0) return "";
+  LoadedWave wave;
+  char reason[256] = {0};
+  std::vector<int16_t> speech;
+  if (!loadWaveFile(raw.c_str(), &wave, reason, sizeof reason) ||
+      !toSpeechSamples(wave.samples, wave.count, wave.rate, &speech))
+    return "";
+  int peak = 1;
+  for (int16_t v : speech) peak = std::max(peak, std::abs(static_cast<int>(v)));
+  // a microphone's faint noise throughout: digital silence is nothing a microphone records
+  std::mt19937 rng(7);
+  std::normal_distribution<double> noise(0.0, 15.0);
+  std::vector<int16_t> out;
+  for (int i = 0; i < 3308; i++) out.push_back(static_cast<int16_t>(std::lround(noise(rng))));
+  for (int16_t v : speech) out.push_back(static_cast<int16_t>(v * 16423L / peak + std::lround(noise(rng))));
+  for (int i = 0; i < 3308; i++) out.push_back(static_cast<int16_t>(std::lround(noise(rng))));
+  return writeRiffFile(path.c_str(), out.data(), static_cast<uint32_t>(out.size()), kRiffSpeechFormat) ? path : "";
+}
+
+// Each result has a confidence; --reject drops an utterance whose best hypothesis is below it:
+// the grammar forced onto a sentence that is no command scores low, a command high.
+TEST_F(RecognizeConsoleTest, ConfidenceAndRejection) {
+  const std::string command = endpointedRecording("send mail", "confident");
+  const std::string other = endpointedRecording("my shoes are soaking wet", "doubtful");
+  ASSERT_FALSE(command.empty());
+  ASSERT_FALSE(other.empty());
+  auto confidenceIn = [](const std::string& line) {
+    const size_t at = line.find("\"confidence\":");
+    return at == std::string::npos ? -1.0 : std::atof(line.c_str() + at + 13);
+  };
+  ToolRun r = runTool(base + "--json " + command + " " + other);
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::string first = r.out.substr(0, r.out.find('\n')), second = r.out.substr(r.out.find('\n') + 1);
+  ASSERT_NE(std::string::npos, first.find("\"words\":\"send mail\"")) << first;
+  const double high = confidenceIn(first), low = confidenceIn(second);
+  EXPECT_GT(high, 0.5) << first;
+  EXPECT_LT(low, 0.5) << second;
+  EXPECT_GE(low, 0.0);
+  // every hypothesis carries its own
+  EXPECT_NE(std::string::npos, first.find("\"score\":" ) );
+  EXPECT_NE(std::string::npos, first.find(",\"confidence\":", first.find("\"nbest\"")));
+
+  r = runTool(base + "--json --reject 0.5 " + command + " " + other);
+  EXPECT_EQ(0, r.status) << r.err;   // a rejection is an answer, not a failure
+  const std::string kept = r.out.substr(0, r.out.find('\n')), dropped = r.out.substr(r.out.find('\n') + 1);
+  EXPECT_NE(std::string::npos, kept.find("\"words\":\"send mail\"")) << kept;
+  EXPECT_EQ(std::string::npos, kept.find("\"rejected\"")) << kept;
+  EXPECT_NE(std::string::npos, dropped.find("\"nbest\":[]")) << dropped;
+  EXPECT_NE(std::string::npos, dropped.find("\"rejected\":\"rejected: confidence ")) << dropped;
+  EXPECT_NE(std::string::npos, r.err.find(other + ": rejected: confidence ")) << r.err;
+
+  // text output: a confidence line, and the rejection
+  r = runTool(base + "--reject 0.5 " + other);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(0u, r.out.find(other + "\t\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\tconfidence\t0.")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\trejected\tconfidence ")) << r.out;
+
+  // --oov adds the out-of-vocabulary rule beside the grammar; the command still wins
+  r = runTool(base + "--json --oov " + command);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("\"words\":\"send mail\"")) << r.out;
+}
+
 TEST_F(RecognizeConsoleTest, UsageErrorsExitWithTwo) {
   const struct {
     std::string args, message;
@@ -187,6 +259,8 @@ TEST_F(RecognizeConsoleTest, UsageErrorsExitWithTwo) {
       {"--mic --session", "--mic hears the live channel"},
       {"- -", "standard input (-) can be read only once"},
       {"--nbest", "--nbest needs a value"},
+      {"--reject 2 " + waves[0], "--reject needs a confidence from 0 to 1, not 2"},
+      {"--reject high " + waves[0], "--reject needs a confidence from 0 to 1, not high"},
   };
   for (const auto& c : cases) {
     const ToolRun r = runTool(base + c.args);
@@ -198,8 +272,9 @@ TEST_F(RecognizeConsoleTest, UsageErrorsExitWithTwo) {
 }
 
 // The word frames of the best result against a Viterbi forced alignment of the same words: each
-// word begins within two frames of where the alignment puts it, and the last word's span reaches
-// the alignment's end of speech (the back-trace keeps a word's following pause with it).
+// word begins within two frames of where the alignment puts it, and its sound (speechEnds) ends
+// within two frames of where the alignment leaves the word; the last word's end no longer
+// includes the trailing silence that the back-trace's span keeps.
 TEST_F(RecognizeConsoleTest, WordFramesMatchAForcedAlignment) {
   User speaker;
   ASSERT_EQ(1, speaker.readFile((vlmtest::sourceDir() + "/data/newuser.usr").c_str()));
@@ -251,10 +326,20 @@ TEST_F(RecognizeConsoleTest, WordFramesMatchAForcedAlignment) {
         if (nodes[size_t(t)] >= node) return t;
       return n;
     };
-    for (int k = 0; k < 2; k++)
+    // a word's sound ends where the path reaches the node after it: the pause between the words
+    // (or, past it, the next word) and the trailing silence
+    std::vector<int> afterWord{firstNode[1] - 1, trailing};
+    int ends[2] = {0, 0};
+    ASSERT_EQ(2, speechEnds(*utt.result->at(0), spans, &utt.frames[0], n, dict, &speaker, ends));
+    for (int k = 0; k < 2; k++) {
       EXPECT_LE(std::abs(spans.start(k) - firstFrameAtOrPast(firstNode[size_t(k)])), 2) << "word " << k;
-    EXPECT_GE(spans.end(1) + 2, firstFrameAtOrPast(trailing));
+      EXPECT_LE(std::abs(ends[k] - firstFrameAtOrPast(afterWord[size_t(k)])), 2) << "word " << k;
+      EXPECT_GT(ends[k], spans.start(k));
+      EXPECT_LE(ends[k], spans.end(k));
+    }
+    // the back-trace's last span runs to the end; the trailing silence is several frames long
     EXPECT_EQ(n, spans.end(1));
+    EXPECT_LT(ends[1], n - 5);
   }
 }
 
@@ -313,6 +398,9 @@ TEST(ConsolePrograms, HelpVersionUsageErrorsAndFailures) {
       {"speak", "--pron kol -o " + missing + "/x.wav"},
       {"jsgf2rul", missing + ".gram --voc " + missing + ".voc"},
       {"pronmerge", missing + ".lst"},
+      {"train", "--corpus " + missing + " --no-write"},
+      {"ltstrain", missing + ".voc " + scratch("lts.bin")},
+      {"record-prompts", "--prompts " + missing + ".txt --out " + scratch("takes")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.program);
@@ -336,6 +424,23 @@ TEST(ConsolePrograms, HelpVersionUsageErrorsAndFailures) {
   }
   // a help that cannot be written is a failure
   EXPECT_NE(0, std::system((vlmtest::binDir() + "/speak --help >/dev/full 2>/dev/null").c_str()));
+}
+
+// The data-making scripts of tools/ that take file arguments: --help describes them without
+// doing any work, an unknown option is a usage error (they used to take "--help" as a file name).
+TEST(ConsolePrograms, DataScriptsAnswerHelpAndRefuseUnknownOptions) {
+  if (std::system("command -v python3 >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
+  for (const char* script : {"tools/adapt/make_enrol.py", "tools/basevoc/make_basevoc.py",
+                             "tools/cmudict2voc/cmudict2voc.py"}) {
+    SCOPED_TRACE(script);
+    const std::string run = "python3 " + vlmtest::sourceDir() + "/" + script;
+    int rc = std::system((run + " --help >" + scratch("s.out") + " 2>" + scratch("s.err")).c_str());
+    EXPECT_EQ(0, WIFEXITED(rc) ? WEXITSTATUS(rc) : -1) << readText(scratch("s.err"));
+    EXPECT_EQ(0u, readText(scratch("s.out")).find("usage: ")) << readText(scratch("s.out"));
+    rc = std::system((run + " --no-such-option >" + scratch("s.out") + " 2>" + scratch("s.err")).c_str());
+    EXPECT_EQ(2, WIFEXITED(rc) ? WEXITSTATUS(rc) : -1);
+    EXPECT_EQ(0u, readText(scratch("s.err")).find("usage: ")) << readText(scratch("s.err"));
+  }
 }
 
 }  // namespace

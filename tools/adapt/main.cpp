@@ -2,6 +2,12 @@
 //
 //   adapt --usr START.usr --voc FILE [--voc FILE...] --prompts LIST --out NEW.usr
 //         [--no-recognize] [--quiet]
+//   adapt --usr START.usr --voc FILE [--voc FILE...] --enrol PROMPTFILE --recordings DIR
+//         --out NEW.usr [--no-recognize] [--quiet]
+//
+// With --enrol the prompts come from the enrollment prompt file itself (data/enrol.txt) and each
+// prompt's recording from DIR, under the name record-prompts gives it (tools/enrolprompts.h); a
+// prompt whose recording is not in DIR is skipped and named in one note.
 //
 // LIST holds one "wave-file<TAB>prompt text" per line (a wave file named relative to the list's
 // folder when it is not found as given). As in the enrollment prompt file, the lines between
@@ -27,6 +33,7 @@
 // from the rest); 2 for a bad command line. NEW.usr is replaced safely (foundation/safefile.h); a
 // missing delta.usr is warned about on standard error.
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,6 +61,7 @@
 #include "search/recognizer.h"
 #include "search/result.h"
 #include "tools/cli.h"
+#include "tools/enrolprompts.h"
 
 using namespace vlm;
 
@@ -65,7 +73,8 @@ constexpr int kMinAdaptedShare = 4;
 bool quiet = false;
 
 constexpr const char* kUsage =
-    "usage: adapt --usr START.usr --voc FILE [--voc FILE...] --prompts LIST --out NEW.usr\n"
+    "usage: adapt --usr START.usr --voc FILE [--voc FILE...]\n"
+    "             (--prompts LIST | --enrol PROMPTFILE --recordings DIR) --out NEW.usr\n"
     "             [--no-recognize] [--quiet]\n";
 constexpr const char* kHelp =
     "Enrolls a speaker: finds the warp bin, calibrates and adapts the starting models to the\n"
@@ -73,12 +82,16 @@ constexpr const char* kHelp =
     "  --usr START.usr   the starting models (data/newuser.usr)\n"
     "  --voc FILE        a pronunciation dictionary for the prompts' words (repeat for more)\n"
     "  --prompts LIST    the prompt list: \"wave-file<TAB>prompt text\" per line\n"
+    "  --enrol FILE      or the enrollment prompt file (data/enrol.txt) ...\n"
+    "  --recordings DIR  ... with the speaker's repetitions in DIR, named as record-prompts\n"
+    "                    names them\n"
     "  --out NEW.usr     where the speaker's models are written\n"
     "  --no-recognize    align every recording with its prompt without recognising it first\n"
     "  --quiet           no progress on standard error\n"
     "  --help, --version\n"
     "Exit status: 0 done, 1 a failure, 2 a usage error.\n"
-    "Example: adapt --usr data/newuser.usr --voc data/enrol.voc --prompts prompts.lst --out me.usr\n";
+    "Example: adapt --usr data/newuser.usr --voc data/enrol.voc --enrol data/enrol.txt --recordings me/\n"
+    "         --out me.usr\n";
 
 void usage() {
   std::fputs(kUsage, stderr);
@@ -159,6 +172,39 @@ bool readPrompts(const char* path, std::vector<Prompt>* prompts, int* errors) {
   return true;
 }
 
+// The prompts of the enrollment prompt file with their repetitions in dir. Prompts whose
+// repetition is missing are skipped and counted in *missing (the first few named). Returns false
+// when the file cannot be read.
+bool readEnrolPromptFile(const char* path, const std::string& dir, std::vector<Prompt>* prompts, int* errors,
+                         int* missing) {
+  std::vector<vlmcli::EnrolPrompt> lines;
+  std::vector<std::string> problems;
+  std::string error;
+  if (!vlmcli::readEnrolPrompts(path, &lines, &error, &problems)) {
+    std::fprintf(stderr, "adapt: cannot read prompt file %s: %s\n", path, error.c_str());
+    return false;
+  }
+  for (const std::string& p : problems) std::fprintf(stderr, "adapt: %s:%s\n", path, p.c_str());
+  *errors += static_cast<int>(problems.size());
+  std::string names;
+  for (const vlmcli::EnrolPrompt& e : lines) {
+    Prompt p;
+    p.wave = dir + (dir.empty() || dir.back() == '/' ? "" : "/") + e.take;
+    p.text = e.text;
+    p.line = e.line;
+    p.calibration = e.calibration;
+    if (access(p.wave.c_str(), R_OK) != 0) {
+      if (++*missing <= 5) names += (names.empty() ? "" : ", ") + e.take;
+      continue;
+    }
+    prompts->push_back(p);
+  }
+  if (*missing > 0)
+    std::fprintf(stderr, "adapt: note: %d prompt(s) have no recording in %s (%s%s), skipped; running "
+                 "record-prompts again records the missing ones\n", *missing, dir.c_str(), names.c_str(), *missing > 5 ? ", ..." : "");
+  return true;
+}
+
 // The samples of a wave file at 11025 Hz; empty with error set on failure.
 std::vector<int16_t> readSamples(const std::string& path, std::string* error) {
   std::vector<int16_t> out;
@@ -209,6 +255,8 @@ int main(int argc, char** argv) {
   vlmcli::answerHelpAndVersion(argc, argv, "adapt", (std::string(kUsage) + kHelp).c_str());
   const char* usrPath = nullptr;
   const char* listPath = nullptr;
+  const char* enrolPath = nullptr;
+  const char* recordingsPath = nullptr;
   const char* outPath = nullptr;
   std::vector<const char*> vocPaths;
   bool recognise = true;
@@ -225,6 +273,8 @@ int main(int argc, char** argv) {
     if (a == "--usr") usrPath = value();
     else if (a == "--voc") vocPaths.push_back(value());
     else if (a == "--prompts") listPath = value();
+    else if (a == "--enrol") enrolPath = value();
+    else if (a == "--recordings") recordingsPath = value();
     else if (a == "--out") outPath = value();
     else if (a == "--no-recognize") recognise = false;
     else if (a == "--quiet") quiet = true;
@@ -234,9 +284,28 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!usrPath || vocPaths.empty() || !listPath || !outPath) {
+  if (listPath && (enrolPath || recordingsPath)) {
+    std::fprintf(stderr, "adapt: give either --prompts or --enrol with --recordings, not both\n");
     usage();
     return 2;
+  }
+  if (!enrolPath != !recordingsPath) {
+    std::fprintf(stderr, "adapt: --enrol and --recordings go together\n");
+    usage();
+    return 2;
+  }
+  if (!usrPath || vocPaths.empty() || (!listPath && !enrolPath) || !outPath) {
+    usage();
+    return 2;
+  }
+  if (recordingsPath) {
+    struct stat st;
+    if (stat(recordingsPath, &st) != 0 || !S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "adapt: the recordings folder %s %s (record the prompts with record-prompts --out %s)\n",
+                   recordingsPath, stat(recordingsPath, &st) != 0 ? "does not exist" : "is not a folder",
+                   recordingsPath);
+      return 1;
+    }
   }
   setConsoleProgram(false);
   // The reference models "delta.usr" are found in the data directory; without one set, the
@@ -272,9 +341,13 @@ int main(int argc, char** argv) {
     }
   std::vector<Prompt> prompts;
   int errors = 0;
-  if (!readPrompts(listPath, &prompts, &errors)) return 1;
+  int missing = 0;
+  if (listPath ? !readPrompts(listPath, &prompts, &errors)
+               : !readEnrolPromptFile(enrolPath, recordingsPath, &prompts, &errors, &missing))
+    return 1;
   if (prompts.empty()) {
-    std::fprintf(stderr, "adapt: no prompts in %s\n", listPath);
+    if (listPath) std::fprintf(stderr, "adapt: no prompts in %s\n", listPath);
+    else std::fprintf(stderr, "adapt: no recording of a prompt of %s in %s\n", enrolPath, recordingsPath);
     return 1;
   }
 

@@ -148,6 +148,13 @@ def write_replacing(path, text):
 
 
 def main():
+    # --help shows this script's description; any other option is a usage error
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print("usage: python3 tools/adapt/make_enrol.py [DATA_DIR]\n\n" + __doc__.strip())
+        sys.exit(0)
+    if any(a.startswith("-") and a != "-" for a in sys.argv[1:]):
+        sys.stderr.write("usage: python3 tools/adapt/make_enrol.py [DATA_DIR]\n")
+        sys.exit(2)
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     data = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "data")
     full = read_voc(os.path.join(data, "fulldict.voc"))

@@ -83,6 +83,13 @@ def entries():
 
 
 def main():
+    # --help shows this script's description; any other option is a usage error
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print("usage: python3 tools/basevoc/make_basevoc.py [FULLDICT.voc [OUT.voc]]\n\n" + __doc__.strip())
+        sys.exit(0)
+    if any(a.startswith("-") and a != "-" for a in sys.argv[1:]):
+        sys.stderr.write("usage: python3 tools/basevoc/make_basevoc.py [FULLDICT.voc [OUT.voc]]\n")
+        sys.exit(2)
     here = os.path.dirname(os.path.abspath(__file__))
     root = os.path.dirname(os.path.dirname(here))
     src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "data", "fulldict.voc")

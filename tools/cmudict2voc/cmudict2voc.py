@@ -109,6 +109,13 @@ WEAK_FORMS = {
 
 
 def main(argv):
+    # --help shows this script's description; any other option is a usage error
+    if any(a in ("-h", "--help") for a in sys.argv[1:]):
+        print("usage: cmudict2voc.py CMUDICT OUT.voc\n\n" + __doc__.strip())
+        sys.exit(0)
+    if any(a.startswith("-") and a != "-" for a in sys.argv[1:]):
+        sys.stderr.write("usage: cmudict2voc.py CMUDICT OUT.voc\n")
+        sys.exit(2)
     if len(argv) != 3:
         sys.stderr.write("usage: cmudict2voc.py CMUDICT OUT.voc\n")
         return 2

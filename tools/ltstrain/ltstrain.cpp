@@ -21,6 +21,7 @@
 // The result depends on the input and the options alone.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +37,7 @@
 
 #include "lexicon/ltsmodel.h"
 #include "lexicon/phoneset.h"
+#include "tools/cli.h"
 
 namespace {
 
@@ -161,17 +163,26 @@ std::string lower(std::string s) {
   return s;
 }
 
+constexpr const char* kUsage =
+    "usage: ltstrain [--order N] [--min-count K] [--prune-from P] [--iterations I] [--min-graphone K]\n"
+    "                [--candidates C] [--pairs] [--hold-out FILE]... IN.voc OUT.bin\n";
+constexpr const char* kHelp =
+    "Trains the letter-to-sound model from a .voc pronunciation dictionary.\n"
+    "  --order N        n-gram order over graphones, 1 to 12 (default 7)\n"
+    "  --min-count K    drop n-grams of order P and above seen fewer than K times (default 2)\n"
+    "  --prune-from P   the lowest order --min-count applies to (default 5, at least 2)\n"
+    "  --iterations I   alignment re-estimation passes (default 6)\n"
+    "  --min-graphone K drop graphones expected fewer than K times after alignment (default 3)\n"
+    "  --candidates C   graphones kept per letter in its neighbours' context, 1 to 255 (default 16)\n"
+    "  --pairs          allow two letters with two phones as one graphone\n"
+    "  --hold-out FILE  names (one per line) left out of training; may be repeated\n"
+    "  --help, --version\n"
+    "Exit status: 0 written, 1 a failure, 2 a usage error.\n"
+    "Example: ltstrain data/fulldict.voc data/ltsmodel.bin\n";
+
 void usage() {
-  std::fprintf(stderr,
-               "usage: ltstrain [--order N] [--min-count K] [--iterations I] [--hold-out FILE]... IN.voc OUT.bin\n"
-               "  --order N       n-gram order over graphones (default 7)\n"
-               "  --min-count K   drop n-grams of order P and above seen fewer than K times (default 2)\n"
-               "  --prune-from P  the lowest order --min-count applies to (default 5, at least 2)\n"
-               "  --iterations I  alignment re-estimation passes (default 6)\n"
-               "  --min-graphone K drop graphones expected fewer than K times after alignment (default 3)\n"
-               "  --candidates C  graphones kept per letter in its neighbours' context (default 16)\n"
-               "  --pairs         allow two letters with two phones as one graphone\n"
-               "  --hold-out FILE names (one per line) left out of training; may be repeated\n");
+  std::fputs(kUsage, stderr);
+  std::fprintf(stderr, "(ltstrain --help lists the options)\n");
 }
 
 using Gram = std::u16string;  // graphone ids as 16-bit characters
@@ -209,13 +220,26 @@ unsigned quantise(double logValue) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vlmcli::answerHelpAndVersion(argc, argv, "ltstrain", (std::string(kUsage) + kHelp).c_str());
   int order = 7, minCount = 2, pruneFrom = 5, iterations = 6, minGraphone = 3, candidates = 16;
   std::vector<std::string> holdOutFiles, paths;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    // a whole number, or the usage error (status 2)
     auto number = [&](int* target) {
-      if (i + 1 >= argc) return false;
-      *target = std::atoi(argv[++i]);
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ltstrain: %s needs a value\n", a.c_str());
+        return false;
+      }
+      const char* text = argv[++i];
+      char* end = nullptr;
+      errno = 0;
+      const long v = std::strtol(text, &end, 10);
+      if (end == text || *end != 0 || errno != 0 || v < 0 || v > 1000000) {
+        std::fprintf(stderr, "ltstrain: %s needs a whole number, not \"%s\"\n", a.c_str(), text);
+        return false;
+      }
+      *target = static_cast<int>(v);
       return true;
     };
     if (a == "--order") {
@@ -232,11 +256,12 @@ int main(int argc, char** argv) {
       if (!number(&candidates)) return usage(), 2;
     } else if (a == "--pairs") {
       stepCount = 5;
-    } else if (a == "--hold-out" && i + 1 < argc) {
+    } else if (a == "--hold-out") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "ltstrain: --hold-out needs a value\n");
+        return usage(), 2;
+      }
       holdOutFiles.push_back(argv[++i]);
-    } else if (a == "-h" || a == "--help") {
-      usage();
-      return 0;
     } else if (a.size() > 1 && a[0] == '-') {
       std::fprintf(stderr, "ltstrain: unknown or incomplete option %s\n", a.c_str());
       usage();
@@ -245,8 +270,15 @@ int main(int argc, char** argv) {
       paths.push_back(a);
     }
   }
-  if (paths.size() != 2 || order < 1 || order > 12 || minCount < 1 || pruneFrom < 2 || iterations < 0 || candidates < 1 ||
-      candidates > 255) {
+  if (paths.size() != 2) {
+    std::fprintf(stderr, "ltstrain: %s\n", paths.size() < 2 ? "needs the dictionary IN.voc and the model file OUT.bin"
+                                                          : "takes one dictionary and one model file");
+    usage();
+    return 2;
+  }
+  if (order < 1 || order > 12 || minCount < 1 || pruneFrom < 2 || iterations < 0 || candidates < 1 || candidates > 255) {
+    std::fprintf(stderr, "ltstrain: an option is out of range (--order 1 to 12, --min-count at least 1, "
+                         "--prune-from at least 2, --candidates 1 to 255)\n");
     usage();
     return 2;
   }

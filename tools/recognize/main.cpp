@@ -13,9 +13,12 @@
 // For each wave file it prints the n-best list (words, score, rules), the phone-loop score and
 // the number of frames. Text output: the file name, a tab and the best hypothesis's words (empty
 // when nothing was recognised), then one indented line per hypothesis ("\t<rank>\t<score>\t<words>
-// \t<rules>"), "\tphoneLoopScore\t<n>" and "\tframes\t<n>". With --json: one JSON object per file
-// per line with the fields file, frames, phoneLoopScore and nbest (objects with words, score and
-// rules). Without --rule every top-level rule of the grammar is active (for a .rul file the rules
+// \t<rules>"), "\tconfidence\t<c>" (of the best hypothesis, search/confidence.h; "\trejected\t<why>"
+// after it when --reject or --oov rejected the utterance), "\tphoneLoopScore\t<n>" and
+// "\tframes\t<n>". With --json: one JSON object per file per line with the fields file, frames,
+// phoneLoopScore, confidence, nbest (objects with words, score, confidence and rules) and, for a
+// rejected utterance, rejected.
+// Without --rule every top-level rule of the grammar is active (for a .rul file the rules
 // no other rule refers to; for a JSGF grammar its public rules).
 //
 // By default every file is heard on its own: all its frames, from the channel state stored in the
@@ -57,8 +60,10 @@
 #include "lexicon/xlate.h"
 #include "models/user.h"
 #include "platform/audio/audiodevice.h"
+#include "search/confidence.h"
 #include "search/recognizer.h"
 #include "search/result.h"
+#include "search/wordtimes.h"
 #include "search/wordtree.h"
 #include "grammar/jsgf.h"
 #include "tools/cli.h"
@@ -85,7 +90,8 @@ void requestStop(int signal) {
 constexpr const char* kUsage =
     "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
     "                 [--rule NAME...] [--json] [--session] [--time] [--nbest N]\n"
-    "                 [--raw [--rate HZ]] [--max-memory MB] [--max-time MS] (WAVE... | - | --mic)\n";
+    "                 [--reject T] [--oov] [--raw [--rate HZ]] [--max-memory MB] [--max-time MS]\n"
+    "                 (WAVE... | - | --mic)\n";
 constexpr const char* kHelp =
     "Recognises speech against a grammar: each wave file, standard input (-) or the microphone.\n"
     "  --usr FILE        the speaker's models (data/newuser.usr for a speaker not enrolled)\n"
@@ -96,6 +102,11 @@ constexpr const char* kHelp =
     "  --session         the files are one speaker's utterances in order, heard as one channel\n"
     "  --time            the start and end (frames and seconds) of each word\n"
     "  --nbest N         at most N hypotheses per utterance (1 to 15)\n"
+    "  --reject T        drop hypotheses whose confidence (0 to 1) is below T; an utterance\n"
+    "                    whose best one is dropped is rejected (0.1 rejects most speech that\n"
+    "                    is not in the grammar)\n"
+    "  --oov             let speech outside the grammar match the out-of-vocabulary phone loop;\n"
+    "                    an utterance it matches best is rejected\n"
     "  --raw             inputs are 16-bit little-endian mono samples; --rate HZ (default 16000)\n"
     "  --mic             recognise live from the microphone (or VELMORA_MIC) until Ctrl-C\n"
     "  --max-memory MB, --max-time MS   limits of one search\n"
@@ -437,6 +448,18 @@ std::vector<std::pair<int, int>> speechSpans(const Utterance& whole) {
   return spans;
 }
 
+// The rule --oov adds.
+constexpr const char* kOovRuleName = "_OutOfVocabulary";
+
+// True when the hypothesis passes through the out-of-vocabulary element, or through rule.
+bool passesThrough(const FSGNodeTypeItemAC& items, int rule) {
+  for (int k = 0; k < items.count(); k++) {
+    if (items[k].type == eOutOfVocabularyNode) return true;
+    if (rule >= 0 && items[k].type == eRuleNode && items[k].value == rule) return true;
+  }
+  return false;
+}
+
 std::string jsonString(const char* s) {
   std::string out = "\"";
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
@@ -514,7 +537,8 @@ int main(int argc, char** argv) {
   std::vector<const char*> vocPaths, ruleNames, waves;
   bool json = false;
   bool session = false;
-  bool timings = false, raw = false, mic = false;
+  bool timings = false, raw = false, mic = false, oov = false;
+  double rejectBelow = -1;   // --reject: the lowest confidence kept
   int nbest = RecogResult::kMaxResults;
   unsigned rawRate = 0;
   for (int i = 1; i < argc; i++) {
@@ -538,6 +562,18 @@ int main(int argc, char** argv) {
     else if (a == "--time") timings = true;
     else if (a == "--raw") raw = true;
     else if (a == "--mic") mic = true;
+    else if (a == "--oov") oov = true;
+    else if (a == "--reject") {
+      value(&v);
+      char* end = nullptr;
+      const double number = std::strtod(v, &end);
+      if (end == v || *end != 0 || !(number >= 0 && number <= 1)) {
+        std::fprintf(stderr, "recognize: --reject needs a confidence from 0 to 1, not %s\n", v);
+        usage();
+        return 2;
+      }
+      rejectBelow = number;
+    }
     else if (a == "--nbest" || a == "--rate") {
       value(&v);
       char* end = nullptr;
@@ -730,6 +766,32 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "recognize: no rule to recognise with\n");
     return 1;
   }
+  // --oov: one more active rule, the out-of-vocabulary element alone, which takes speech the
+  // grammar does not describe (scored against the free phone loop).
+  int oovRule = -1;
+  if (oov) {
+    oovRule = rules.newRule(kOovRuleName);
+    RuleData* rd = oovRule >= 0 ? rules.ruleAt(oovRule) : nullptr;
+    FSGNodeTypeItemAC items;
+    items.add(eSequenceNode, 0);
+    items.add(eOutOfVocabularyNode, kOutOfVocabularyRule);
+    items.add(eSequenceEnd, 0);
+    if (rd == nullptr || !rd->setRuleBody(items, &words, &rules)) {
+      std::fprintf(stderr, "recognize: cannot add the out-of-vocabulary rule %s (is the name taken?)\n", kOovRuleName);
+      return 1;
+    }
+    rd->flag = RULE_NOT_WRITTEN;
+    active.push_back(oovRule);
+  }
+  // The free phone loop over the speaker's models: each utterance is also searched with it alone,
+  // the reference of the confidence (search/confidence.h).
+  int phoneRule = -1;
+  {
+    ShowLog show(nullptr);
+    phoneRule = addPhoneLoopRule(&words, &rules);
+  }
+  if (phoneRule < 0)
+    std::fprintf(stderr, "recognize: warning: no free phone loop; the confidence comes from the phone-loop ratio alone\n");
 
   Recognizer recognizer(&user, &words, &rules);
   StaticWavChannel sessionChannel;
@@ -746,15 +808,20 @@ int main(int argc, char** argv) {
   };
   // The recognised words of result i with their frames [from, to) (out-of-vocabulary items are
   // passed over, as in the words shown).
-  auto forEachTimedWord = [&](const RecogResult& list, int i, auto&& each) {
+  // A word ends where its sound ends (speechEnds), not where the next word or the end of the
+  // utterance begins.
+  auto forEachTimedWord = [&](const Utterance& utt, const RecogResult& list, int i, auto&& each) {
     const FSGNodeTypeItemAC& items = *list.at(i);
     const WordFrames& spans = list.framesAt(i);
+    std::vector<int> ends(static_cast<size_t>(spans.words()) + 1);
+    if (spans.words() > 0)
+      speechEnds(items, spans, utt.frameCount() ? &utt.frames[0] : nullptr, utt.frameCount(), words, &user, ends.data());
     int k = 0;
     for (int j = 0; j < items.count(); j++) {
       if (items[j].type != eWordNode && items[j].type != eOutOfVocabularyNode) continue;
       if (items[j].type == eWordNode && k < spans.words()) {
         const char* name = words.nameOf(items[j].value);
-        each(name ? name : "", spans.start(k), spans.end(k));
+        each(name ? name : "", spans.start(k), ends[size_t(k)]);
       }
       k++;
     }
@@ -769,13 +836,37 @@ int main(int argc, char** argv) {
   // and prints its result; a reason when it has none (or only for its first frames) goes to
   // standard error and into the JSON object. 1 when the utterance got a result.
   auto recogniseAndReport = [&](const char* wave, Utterance& utt, int k, bool heard) -> int {
+    // the free phone loop first: the grammar's search leaves its result on the utterance
+    int phoneBest = -1;
+    if (heard && phoneRule >= 0 && recognizer.recognize(&utt, &phoneRule, 1) > 0 && utt.result &&
+        utt.result->count() > 0)
+      phoneBest = utt.result->at(0)->score;
     const int n = heard ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
     const int end = heard ? recognizer.lastEnd() : eEndNoSpeech;
     RecogResult* result = utt.result;
     // results that differ only in pronunciation variants are one result to the user
     if (result && n > 0) result->noAltProns();
-    const int count = result && n > 0 ? std::min(result->count(), nbest) : 0;
+    const int found = result && n > 0 ? result->count() : 0;
     const std::string name = k > 0 ? std::string(wave) + "#" + std::to_string(k) : std::string(wave);
+    // Confidence of each hypothesis; --reject and --oov drop hypotheses, and when they drop the
+    // best one the utterance is rejected (the next ones are not promoted in its place).
+    std::vector<int> kept;
+    std::vector<double> confidence(static_cast<size_t>(found));
+    std::string rejection;
+    for (int i = 0; i < found; i++) {
+      confidence[size_t(i)] = resultConfidence(utt.phoneLoopScore, result->at(i)->score, phoneBest, utt.frameCount());
+      const bool outside = oovRule >= 0 && passesThrough(*result->at(i), oovRule);
+      const bool doubtful = confidence[size_t(i)] < rejectBelow;
+      if (i == 0 && (outside || doubtful)) {
+        char buffer[96];
+        if (outside) std::snprintf(buffer, sizeof buffer, "rejected: out of vocabulary");
+        else std::snprintf(buffer, sizeof buffer, "rejected: confidence %.3f below %.3f", confidence[0], rejectBelow);
+        rejection = buffer;
+        break;
+      }
+      if (!outside && !doubtful && static_cast<int>(kept.size()) < nbest) kept.push_back(i);
+    }
+    const int count = static_cast<int>(kept.size());
     std::string reason;
     if (end != eEndResults) {
       reason = recognizeEndText(end);
@@ -784,21 +875,32 @@ int main(int argc, char** argv) {
       if (end == eEndTime) reason += " (limit " + std::to_string(maxTickCount) + " ms; raise it with --max-time)";
       std::fprintf(stderr, "recognize: %s: %s%s\n", name.c_str(), count > 0 ? "" : "no result: ", reason.c_str());
     }
+    if (!rejection.empty()) std::fprintf(stderr, "recognize: %s: %s\n", name.c_str(), rejection.c_str());
     char text[4096];
+    char number[32];
+    auto fixed = [&number](double x) {
+      std::snprintf(number, sizeof number, "%.3f", x);
+      return std::string(number);
+    };
     if (json) {
       std::string line = "{\"file\":" + jsonString(wave);
       if (k > 0) line += ",\"utterance\":" + std::to_string(k);
       line += ",\"frames\":" + std::to_string(utt.frameCount()) +
-              ",\"phoneLoopScore\":" + std::to_string(utt.phoneLoopScore) + ",\"nbest\":[";
-      for (int i = 0; i < count; i++) {
+              ",\"phoneLoopScore\":" + std::to_string(utt.phoneLoopScore) + ",\"phoneScore\":" +
+              (phoneBest >= 0 ? std::to_string(phoneBest) : std::string("null")) + ",\"confidence\":" +
+              (found > 0 ? fixed(confidence[0]) : std::string("null")) + ",\"nbest\":[";
+      for (int j = 0; j < count; j++) {
+        const int i = kept[size_t(j)];
         toAscii(*result->at(i), &words, text, sizeof text);
-        if (i) line += ",";
+        if (j) line += ",";
         line += "{\"words\":" + jsonString(text) + ",\"score\":" + std::to_string(result->at(i)->score) +
-                ",\"rules\":[" + rulesOf(*result->at(i), ",", true) + "]";
+                ",\"confidence\":" + fixed(confidence[size_t(i)]) + ",\"rules\":[" +
+                rulesOf(*result->at(i), ",", true) + "]";
+        if (passesThrough(*result->at(i), -1)) line += ",\"oov\":true";
         if (timings) {
           line += ",\"times\":[";
           bool first = true;
-          forEachTimedWord(*result, i, [&](const char* word, int from, int to) {
+          forEachTimedWord(utt, *result, i, [&](const char* word, int from, int to) {
             line += std::string(first ? "" : ",") + "{\"word\":" + jsonString(word) + ",\"startFrame\":" +
                     std::to_string(from) + ",\"endFrame\":" + std::to_string(to) + ",\"start\":" + seconds(from) +
                     ",\"end\":" + seconds(to) + "}";
@@ -809,6 +911,7 @@ int main(int argc, char** argv) {
         line += "}";
       }
       line += "],\"reason\":" + (reason.empty() ? std::string("null") : jsonString(reason.c_str()));
+      if (!rejection.empty()) line += ",\"rejected\":" + jsonString(rejection.c_str());
       if (session) {
         line += ",\"normaliser\":[";
         for (int c = 0; c < kStaticFeatures; c++)
@@ -818,23 +921,26 @@ int main(int argc, char** argv) {
       emit(line + "}\n");
     } else {
       text[0] = 0;
-      if (count > 0) toAscii(*result->at(0), &words, text, sizeof text);
+      if (count > 0) toAscii(*result->at(kept[0]), &words, text, sizeof text);
       std::string out = name + "\t" + text + "\n";
-      for (int i = 0; i < count; i++) {
+      for (int j = 0; j < count; j++) {
+        const int i = kept[size_t(j)];
         toAscii(*result->at(i), &words, text, sizeof text);
-        out += "\t" + std::to_string(i + 1) + "\t" + std::to_string(result->at(i)->score) + "\t" + text + "\t" +
+        out += "\t" + std::to_string(j + 1) + "\t" + std::to_string(result->at(i)->score) + "\t" + text + "\t" +
                rulesOf(*result->at(i), " ", false) + "\n";
       }
       if (timings && count > 0)
-        forEachTimedWord(*result, 0, [&](const char* word, int from, int to) {
+        forEachTimedWord(utt, *result, kept[0], [&](const char* word, int from, int to) {
           out += "\ttime\t" + std::string(word) + "\t" + std::to_string(from) + "\t" + std::to_string(to) + "\t" +
                  seconds(from) + "\t" + seconds(to) + "\n";
         });
+      if (found > 0) out += "\tconfidence\t" + fixed(confidence[0]) + "\n";
+      if (!rejection.empty()) out += "\trejected\t" + rejection.substr(rejection.find(": ") + 2) + "\n";
       out += "\tphoneLoopScore\t" + std::to_string(utt.phoneLoopScore) + "\n\tframes\t" +
              std::to_string(utt.frameCount()) + "\n";
       emit(out);
     }
-    return count > 0 ? 1 : 0;
+    return count > 0 || !rejection.empty() ? 1 : 0;
   };
 
 #ifdef VLM_RECOGNIZE_LIVE

@@ -39,6 +39,7 @@
 #include "models/alignchain.h"
 #include "models/user.h"
 #include "tools/train/trainer.h"
+#include "tools/cli.h"
 
 using namespace vlm;
 using namespace vlm::train;
@@ -57,12 +58,46 @@ double seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+constexpr const char* kUsage =
+    "usage: train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator median|mean]\n"
+    "             [--iterations N] [--min-frames N] [--gain X] [--warps W,W...]\n"
+    "             [--stored-warp W] [--warp-search] [--balance] [--vtln] [--no-write]\n";
+constexpr const char* kHelp =
+    "Trains the starting speaker models from the synthetic corpus (tools/corpus/build_corpus.py).\n"
+    "  --corpus DIR        the corpus folder with manifest.tsv (default corpus)\n"
+    "  --newuser FILE      the models written (default data/newuser.usr)\n"
+    "  --delta FILE        the same templates for adaptation (default data/delta.usr)\n"
+    "  --estimator E       mean (default) or median re-estimation of the templates\n"
+    "  --iterations N      at most N alignment and re-estimation passes (default 12)\n"
+    "  --min-frames N      a template needs N aligned frames to be re-estimated (default 6)\n"
+    "  --gain X            stop when the average frame cost improves by less than X (default 0.002)\n"
+    "  --warps W,W...      training material heard through these warp bins (1 to 127) as well\n"
+    "  --stored-warp W     the warp bin written into the model files (default 58)\n"
+    "  --warp-search       score the held-out voices over a range of warp bins\n"
+    "  --balance           weigh every synthesiser equally\n"
+    "  --vtln              go on training each voice at its best warp bin\n"
+    "  --no-write          report the figures only; write no models\n"
+    "  --help, --version\n"
+    "Exit status: 0 done, 1 a failure, 2 a usage error.\n"
+    "Example: train --corpus corpus --newuser data/newuser.usr --delta data/delta.usr\n"
+    "         (tools/train/make_models.sh runs the whole recipe)\n";
+
 void usage() {
-  std::fprintf(stderr,
-               "usage: train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator median|mean]\n"
-               "             [--iterations N] [--min-frames N] [--gain X] [--warps W,W...]\n"
-               "             [--stored-warp W]\n"
-               "             [--warp-search] [--balance] [--vtln] [--no-write]\n");
+  std::fputs(kUsage, stderr);
+  std::fprintf(stderr, "(train --help lists the options)\n");
+}
+
+// A whole number from low to high for option name, or the usage error (status 2).
+int wholeNumber(const char* name, const char* text, int low, int high) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text || *end != 0 || errno != 0 || v < low || v > high) {
+    std::fprintf(stderr, "train: %s needs a whole number from %d to %d, not \"%s\"\n", name, low, high, text);
+    usage();
+    std::exit(2);
+  }
+  return static_cast<int>(v);
 }
 
 std::vector<std::string> split(const std::string& s, char sep) {
@@ -304,11 +339,13 @@ int main(int argc, char** argv) {
   bool vtlnTrain = false;
   std::vector<int> warps{kNeutralWarpBin};
   int storedWarp = kNeutralWarpBin;  // the warp bin written into the model files
+  vlmcli::answerHelpAndVersion(argc, argv, "train", (std::string(kUsage) + kHelp).c_str());
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](const char* what) -> const char* {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "train: %s needs a value\n", what);
+        usage();
         std::exit(2);
       }
       return argv[++i];
@@ -321,17 +358,19 @@ int main(int argc, char** argv) {
       if (e == "median") estimator = Estimator::eMedian;
       else if (e == "mean") estimator = Estimator::eMean;
       else {
-        std::fprintf(stderr, "train: --estimator is median or mean\n");
+        std::fprintf(stderr, "train: --estimator is median or mean, not \"%s\"\n", e.c_str());
+        usage();
         return 2;
       }
-    } else if (a == "--iterations") iterations = std::atoi(value("--iterations"));
-    else if (a == "--min-frames") minFrames = std::atoi(value("--min-frames"));
+    } else if (a == "--iterations") iterations = wholeNumber("--iterations", value("--iterations"), 1, 1000);
+    else if (a == "--min-frames") minFrames = wholeNumber("--min-frames", value("--min-frames"), 1, 1000000);
     else if (a == "--gain") {
       const char* text = value("--gain");
       char* end = nullptr;
       gain = std::strtod(text, &end);
       if (end == text || *end != 0 || !std::isfinite(gain)) {
         std::fprintf(stderr, "train: --gain must be a number, not \"%s\"\n", text);
+        usage();
         return 2;
       }
     }
@@ -340,32 +379,22 @@ int main(int argc, char** argv) {
     else if (a == "--balance") balance = true;
     else if (a == "--vtln") vtlnTrain = true;
     else if (a == "--stored-warp") {
-      storedWarp = std::atoi(value("--stored-warp"));
-      if (storedWarp < 1 || storedWarp > 127) {
-        std::fprintf(stderr, "train: warp bins are 1..127\n");
-        return 2;
-      }
+      storedWarp = wholeNumber("--stored-warp", value("--stored-warp"), 1, 127);
     } else if (a == "--warps") {
       warps.clear();
       for (const std::string& w : split(value("--warps"), ',')) {
-        const int v = std::atoi(w.c_str());
-        if (v < 1 || v > 127) {
-          std::fprintf(stderr, "train: warp bins are 1..127\n");
-          return 2;
-        }
-        warps.push_back(v);
+        warps.push_back(wholeNumber("--warps", w.c_str(), 1, 127));
       }
     }
-    else if (a == "-h" || a == "--help") {
-      usage();
-      return 0;
-    } else {
+    else {
+      std::fprintf(stderr, "train: unknown option %s\n", a.c_str());
       usage();
       return 2;
     }
   }
   if (iterations < 1 || minFrames < 1 || gain < 0) {
     std::fprintf(stderr, "train: --iterations and --min-frames must be at least 1, --gain not negative\n");
+    usage();
     return 2;
   }
   const auto start = std::chrono::steady_clock::now();
