@@ -3,12 +3,18 @@
 #include "foundation/filepath.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <cstring>
 #include <strings.h>
 
@@ -112,6 +118,114 @@ bool findOnRemovableMedia() {
   return findOnMedia(root);
 }
 
+// ---- The installed data --------------------------------------------------------------------
+// `cmake --install` puts the shipped data into <prefix>/share/velmora. It is found beside the
+// program or library that holds this code: <dir>/../share/velmora, or <dir>/../../share/velmora
+// for a library in lib/<multiarch>/. A path fixed when building would not survive an install
+// with --prefix into another folder.
+
+bool installedDataBeside(const char* file, std::string* found) {
+  char real[PATH_MAX];
+  if (file == nullptr || realpath(file, real) == nullptr) return false;
+  std::string dir(real);
+  dir.erase(dir.rfind('/'));
+  for (const char* up : {"/../share/velmora", "/../../share/velmora"}) {
+    const std::string candidate = dir + up;
+    char resolved[PATH_MAX];
+    if (realpath(candidate.c_str(), resolved) != nullptr && isDirectory(resolved) &&
+        access((std::string(resolved) + "/newuser.usr").c_str(), R_OK) == 0) {
+      *found = resolved;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool findInstalledData(std::string* found) {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&findVelmora), &info) != 0 && info.dli_fname != nullptr &&
+      std::strstr(info.dli_fname, ".so") != nullptr && installedDataBeside(info.dli_fname, found))
+    return true;
+  return installedDataBeside("/proc/self/exe", found);
+}
+
+// The files of the installed data a user changes (contact lists and their vocabularies, the
+// programs' settings, command lists) are copied into their own data directory; the large files
+// no program writes (recordings, speaker models, the letter-to-sound model, the reference
+// dictionary) are linked to the installed ones.
+bool copiedOnFirstStart(const std::string& name, off_t size) {
+  auto endsWith = [&](const char* tail) {
+    const size_t n = std::strlen(tail);
+    return name.size() >= n && strcasecmp(name.c_str() + name.size() - n, tail) == 0;
+  };
+  if (endsWith(".wav") || endsWith(".usr") || endsWith(".bin")) return false;
+  return size <= (1 << 20);
+}
+
+bool copyFile(const std::string& from, const std::string& to) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  bool ok = out >= 0;
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = read(in, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok = false;
+      else done += w;
+    }
+  }
+  if (out >= 0 && close(out) != 0) ok = false;
+  close(in);
+  if (!ok) unlink(to.c_str());
+  return ok;
+}
+
+// A first start on an installed system: the user's data directory "~/velmora" is made from the
+// installed data (see copiedOnFirstStart) in a folder beside it and renamed into place when
+// complete, so an interrupted first start leaves no half-made data directory. False (nothing
+// made) on failure.
+bool makeUserDataDirectory(const std::string& installed, const std::string& target) {
+  const std::string building = target + ".new-" + std::to_string(getpid());
+  if (mkdir(building.c_str(), 0755) != 0) return false;
+  bool ok = true;
+  DIR* dir = opendir(installed.c_str());
+  if (dir == nullptr) ok = false;
+  while (ok) {
+    errno = 0;
+    struct dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+      ok = errno == 0;
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string from = installed + "/" + name, to = building + "/" + name;
+    struct stat st;
+    if (stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    ok = copiedOnFirstStart(name, st.st_size) ? copyFile(from, to) : symlink(from.c_str(), to.c_str()) == 0;
+  }
+  if (dir != nullptr) closedir(dir);
+  if (ok && rename(building.c_str(), target.c_str()) == 0) return true;
+  // Undo: the folder holds only what was made above.
+  if (DIR* made = opendir(building.c_str())) {
+    while (struct dirent* entry = readdir(made))
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        unlink((building + "/" + entry->d_name).c_str());
+    closedir(made);
+  }
+  rmdir(building.c_str());
+  return false;
+}
+
 }  // namespace
 
 char* findVelmora() {
@@ -128,6 +242,16 @@ char* findVelmora() {
     if (isDirectory(candidate) && setPrefix(candidate)) return vlmPath + prefixLength;
   }
   if (findOnRemovableMedia()) return vlmPath + prefixLength;
+  // No data directory of the user's: on an installed system the first start makes ~/velmora from
+  // the installed data; when it cannot, the installed data serves as it is (read only).
+  std::string installed;
+  if (findInstalledData(&installed)) {
+    if (home != nullptr && *home != 0 && home[0] == '/') {
+      const std::string own = std::string(home) + "/velmora";
+      if (makeUserDataDirectory(installed, own) && setPrefix(own.c_str())) return vlmPath + prefixLength;
+    }
+    if (setPrefix(installed.c_str())) return vlmPath + prefixLength;
+  }
   copyString(vlmPath, "./", kVlmPathRoom);
   prefixLength = 2;
   return nullptr;

@@ -60,7 +60,8 @@ TEST(InstallScriptFormat, ShippedScriptsLoadAndNameEveryShippedFile) {
   // Every recording and every file the device programs load goes to the device.
   for (const auto& e : std::filesystem::directory_iterator(vlmtest::sourceDir() + "/data")) {
     const std::string name = e.path().filename().string();
-    if (e.path().extension() == ".wav") {
+    // say1.wav ... are the desktop demo's spoken commands, not device data.
+    if (e.path().extension() == ".wav" && name.rfind("say", 0) != 0) {
       EXPECT_TRUE(copied.count(name)) << name;
     }
   }

@@ -62,14 +62,13 @@
 #include "search/result.h"
 #include "tools/cli.h"
 #include "tools/enrolprompts.h"
+#include "api/wiring.h"
 
 using namespace vlm;
 
 namespace {
 
 constexpr int kPromptRoom = 257;   // prompt lines hold at most 256 characters
-// At least one in this many phase-2 prompts must be adapted for the output to be written.
-constexpr int kMinAdaptedShare = 4;
 bool quiet = false;
 
 constexpr const char* kUsage =
@@ -102,12 +101,7 @@ void progress(const char* format, const std::string& a = "", const std::string& 
   if (!quiet) std::fprintf(stderr, format, a.c_str(), b.c_str());
 }
 
-struct Prompt {
-  std::string wave;
-  std::string text;
-  int line = 0;
-  bool calibration = false;
-};
+using Prompt = AdaptPrompt;
 
 // Reads the prompt list. Returns false when it cannot be opened.
 bool readPrompts(const char* path, std::vector<Prompt>* prompts, int* errors) {
@@ -164,7 +158,6 @@ bool readPrompts(const char* path, std::vector<Prompt>* prompts, int* errors) {
       continue;
     }
     if (access(p.wave.c_str(), R_OK) != 0 && !dir.empty() && p.wave[0] != '/') p.wave = dir + p.wave;
-    p.line = number;
     p.calibration = calibrating;
     prompts->push_back(p);
   }
@@ -191,7 +184,6 @@ bool readEnrolPromptFile(const char* path, const std::string& dir, std::vector<P
     Prompt p;
     p.wave = dir + (dir.empty() || dir.back() == '/' ? "" : "/") + e.take;
     p.text = e.text;
-    p.line = e.line;
     p.calibration = e.calibration;
     if (access(p.wave.c_str(), R_OK) != 0) {
       if (++*missing <= 5) names += (names.empty() ? "" : ", ") + e.take;
@@ -221,32 +213,6 @@ std::vector<int16_t> readSamples(const std::string& path, std::string* error) {
   }
   if (out.empty()) *error = "no samples";
   return out;
-}
-
-// Starts the channel on a recording the way the enrollment program listens for a repetition.
-Utterance* listenTo(StaticWavChannel* channel, std::vector<int16_t>* samples) {
-  WaveData data{samples->data(), static_cast<int32_t>(samples->size())};
-  if (!channel->open(&data)) return nullptr;
-  channel->bottomTracker().reInit(95, 90);
-  channel->listen(1, nullptr);
-  if (channel->isUttAvailable() != 1) return nullptr;
-  return channel->takeUtt();
-}
-
-// Says on standard error when the reference models "delta.usr" cannot be read, and what that
-// costs: without them the adaptation does not spread to the contexts no prompt reached.
-void warnWithoutReferenceModels() {
-  const char* path = catFname2VlmDir("delta.usr");
-  User* current = User::usr;
-  User* reference = new User;
-  const bool ok = reference->readFile(path);
-  User::usr = current;
-  delete reference;
-  if (!ok)
-    std::fprintf(stderr,
-                 "adapt: warning: the reference models %s cannot be read (see %s); the contexts no "
-                 "prompt reaches keep their starting templates\n",
-                 path, speechLogPath());
 }
 
 }  // namespace
@@ -351,28 +317,11 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  setWordEndBeam(750);
-  setPruneThresh(800);
-  if (recognise) setCalibrationRecognizer(recognizeForCalibration);
+  if (const std::string warning = referenceModelsWarning(); !warning.empty())
+    std::fprintf(stderr, "adapt: %s\n", warning.c_str());
 
-  // The enrolment channel: its normaliser and levels carry over from recording to recording.
-  StaticWavChannel channel(warpBinDisplayHook);
-  prepareEnrollmentChannel(user, &channel);
-
-  warnWithoutReferenceModels();
-
-  // The silence template describes the room the prompts were recorded in, not the speaker: it is
-  // kept as the starting models have it, so that an enrolled speaker is still heard in another
-  // room (docs/audio-frontend.md, "Real microphones").
-  int16_t silence[kFrameFeatures];
-  std::memcpy(silence, user.models[0], sizeof silence);
-
-  // ---- Phase 1: warp-bin estimates and calibration -----------------------------------------
-  int calibrationCount = 0;
-  for (const Prompt& p : prompts) calibrationCount += p.calibration;
-  int readable = 0;
   // A prompt's recording as 11025 Hz samples; an unreadable one is reported and counted.
-  auto readRecording = [&](const Prompt& p, std::vector<int16_t>* samples) {
+  auto readRecording = [&](const AdaptPrompt& p, std::vector<int16_t>* samples) {
     std::string error;
     *samples = readSamples(p.wave, &error);
     if (samples->empty()) {
@@ -380,130 +329,25 @@ int main(int argc, char** argv) {
       errors++;
       return false;
     }
-    readable++;
     return true;
   };
-  if (calibrationCount > 0) {
-    UttFifo kept(calibrationCount + 1);
-    std::vector<int> estimates;
-    WarpBinHistogram histogram;
-    for (const Prompt& p : prompts) {
-      if (!p.calibration) continue;
-      std::vector<int16_t> samples;
-      if (!readRecording(p, &samples)) continue;
-      if (p.text == "tea") {
-        histogram.clear();
-        Utterance* utt = listenTo(&channel, &samples);
-        if (utt) {
-          setWarpBinCollector(&histogram);
-          utt->complete(0);
-          setWarpBinCollector(nullptr);
-          delete utt;
-        }
-        channel.close();
-        const int estimate = histogram.estimate();
-        if (!isWarpEstimateValid(estimate)) {
-          progress("  %s: warp-bin estimate out of range, repetition dropped\n", p.wave);
-          continue;
-        }
-        estimates.push_back(estimate);
-        progress("  %s: warp-bin estimate %s\n", p.wave, std::to_string(estimate));
-      }
-      Utterance* keptUtt = new Utterance();
-      keptUtt->samples = new int16_t[samples.size()];
-      std::memcpy(keptUtt->samples, samples.data(), samples.size() * sizeof(int16_t));
-      keptUtt->sampleCount = static_cast<int32_t>(samples.size());
-      keptUtt->setPrompt(p.text.c_str());
-      keptUtt->setExtra(p.wave.c_str());
-      keptUtt->flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
-      if (Utterance* dropped = kept.advancePoint(keptUtt)) delete dropped;
-    }
-    const int bin = chooseWarpBin(estimates.data(), static_cast<int>(estimates.size()));
-    progress("phase 1: %s recordings, warp bin %s; calibrating\n", std::to_string(kept.count()),
-             std::to_string(bin));
-    CepMeanNorms norms{};
-    if (user.calibrate(&kept, &words, &norms, bin)) channel.setCepstralNormaliser(norms.normaliser);
-    kept.removeAll();
-  } else {
-    progress("no calibration prompts: warp bin %s kept\n", std::to_string(user.vtln));
-  }
-
-  // ---- Phase 2: recognise each prompt against itself and adapt -----------------------------
-  AdaptAccumHS accums(0);
-  RuleDictionary rules(16);
-  Recognizer recognizer(&user, &words, &rules);
-  int adapted = 0, phase2 = 0;
-  for (const Prompt& p : prompts) {
-    if (p.calibration) continue;
-    phase2++;
-    FSGNodeTypeItemAC items;
-    if (!RuleBodyParser::simpleSequence(&words, p.text.c_str(), &items)) {
-      progress("  %s: words not in the dictionary, skipped: %s\n", p.wave, p.text);
-      continue;
-    }
-    std::vector<int16_t> samples;
-    if (!readRecording(p, &samples)) continue;
-    const int rule = rules.newRule("tmpRule");
-    RuleData* rd = rule >= 0 ? rules.ruleAt(rule) : nullptr;
-    if (rd == nullptr || !rd->setRuleBody(items, &words, &rules)) {
-      progress("  %s: prompt does not compile, skipped: %s\n", p.wave, p.text);
-      if (rule >= 0) rules.deleteRule(rule);
-      continue;
-    }
-    rd->LM = 4;
-    Utterance* utt = listenTo(&channel, &samples);
-    if (utt) {
-      // Adapted on the frames recognition will see: complete, shifted by its own normaliser.
-      hearWhole(utt);
-    }
-    int ok = 0;
-    if (utt == nullptr) {
-      progress("  %s: no speech found\n", p.wave);
-    } else if (!recognise) {
-      ok = adaptUtterance(&user, &words, utt, &items, &accums, nullptr);
-    } else {
-      int ruleList[1] = {rule};
-      const int n = recognizer.recognize(utt, ruleList, 1);
-      if (n <= 0 || utt->result == nullptr || utt->result->count() == 0) {
-        progress("  %s: not recognised as its prompt, skipped\n", p.wave);
-      } else {
-        const FSGNodeTypeItemAC* chosen = &items;
-        char text[1024];
-        for (int i = 0; i < utt->result->count(); i++) {
-          toAscii(*utt->result->at(i), &words, text, sizeof text);
-          if (strcasecmp(text, p.text.c_str()) == 0) {
-            chosen = utt->result->at(i);
-            break;
-          }
-        }
-        ok = adaptUtterance(&user, &words, utt, chosen, &accums, nullptr);
-      }
-    }
-    if (utt && !ok) progress("  %s: adaptation failed\n", p.wave);
-    adapted += ok;
-    delete utt;
-    channel.close();
-    rules.deleteRule(rule);
-  }
-  // The contexts the prompts never reached follow their group's adapted contexts, as after the
-  // calibration passes; without this they keep whatever calibration left them.
-  applyAdaptation(&user, &accums);
-  progress("phase 2: %s of %s prompts adapted\n", std::to_string(adapted), std::to_string(phase2));
-
+  const LineSink showProgress = [](const std::string& line) {
+    if (!quiet) std::fprintf(stderr, "%s\n", line.c_str());
+  };
+  AdaptOutcome outcome;
+  const int complete = adaptSpeaker(&user, &words, prompts, recognise, readRecording, showProgress, &outcome);
+  const int readable = outcome.readable, adapted = outcome.adapted, phase2 = outcome.phase2;
+  const int minimum = outcome.minimum;
   if (readable == 0) {
     std::fprintf(stderr, "adapt: no recording could be read; %s not written\n", outPath);
     return 1;
   }
   // Models adapted on too few prompts (silence, the wrong recordings) would be worse than none.
-  const int minimum = phase2 > 0 ? (phase2 + kMinAdaptedShare - 1) / kMinAdaptedShare : 0;
-  if (adapted < minimum) {
+  if (!complete || adapted < minimum) {
     std::fprintf(stderr, "adapt: only %d of %d prompts adapted (at least %d needed); %s not written\n", adapted,
                  phase2, minimum, outPath);
     return 1;
   }
-  std::memcpy(user.models[0], silence, sizeof silence);
-  user.initGenericModels();
-  user.getChanCepMnDel(&channel);
   SafeFile out;
   if (out.open(outPath) && !user.writeFd(out.handle())) out.noteWriteFailure(errno);
   if (!out.commit()) {

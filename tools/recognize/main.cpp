@@ -67,6 +67,7 @@
 #include "search/wordtree.h"
 #include "grammar/jsgf.h"
 #include "tools/cli.h"
+#include "api/wiring.h"
 
 using namespace vlm;
 
@@ -129,185 +130,25 @@ void emit(const std::string& text) {
   }
 }
 
-// An input given by name must be a readable file, not a folder: "" when it is, else the reason.
-std::string fileProblem(const char* path) {
-  struct stat st;
-  if (stat(path, &st) != 0) return std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return "is a directory, not a file";
-  if (access(path, R_OK) != 0) return std::strerror(errno);
-  return "";
-}
+// Messages are whole lines on standard error.
+const LineSink toStandardError = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+// A reader's warnings, as "recognize: <text>".
+const LineSink readerWarning = [](const std::string& line) { std::fprintf(stderr, "recognize: %s\n", line.c_str()); };
 
 // While a reader runs, what it logs is shown on standard error as "recognize: <source>: <text>".
 // With echo off the messages are only kept (the last one in last).
-struct ShowLog {
-  explicit ShowLog(const char* source, bool echo = true) : source(source), echo(echo) {
-    previous = setLogObserver(show, this);
-  }
-  ~ShowLog() { setLogObserver(previous, nullptr); }
-  static void show(const char* text, const char* second, void* context) {
-    auto* self = static_cast<ShowLog*>(context);
-    std::string message = std::string(text) + (second ? second : "");
-    for (char& c : message)
-      if (c == '\n' || c == '\t') c = ' ';
-    const size_t start = message.find_first_not_of(' ');
-    message = start == std::string::npos ? "" : message.substr(start);
-    self->last = message;
-    if (self->collect) self->all.push_back(message);
-    if (!self->echo) return;
-    if (self->source)
-      std::fprintf(stderr, "recognize: %s: %s\n", self->source, message.c_str());
-    else
-      std::fprintf(stderr, "recognize: %s\n", message.c_str());
-  }
-  const char* source;
-  bool echo;
-  std::string last;
-  std::vector<std::string> all;   // every message, when collecting
-  bool collect = false;
-  LogObserver previous;
+struct ShowLog : LogCapture {
+  explicit ShowLog(const char* source, bool echo = true) : LogCapture("recognize", source, &toStandardError, echo) {}
 };
 
-// Reads a wave file as 16-bit mono samples at 11025 Hz. Empty error on success.
-// The number of lines of a text file (0 when it cannot be read). Dictionaries hold one
-// pronunciation per line and rule files start each rule with "RULE", so counting both before
-// reading sizes the tables for what is loaded rather than for the largest dictionary there is.
-int countInFile(const char* path, const char* prefix) {
-  std::ifstream in(path, std::ios::binary);
-  int count = 0;
-  std::string line;
-  const std::size_t n = prefix ? std::strlen(prefix) : 0;
-  while (std::getline(in, line))
-    if (n == 0 || line.compare(0, n, prefix) == 0) count++;
-  return count;
-}
-
-// The word records a grammar's compound words ("ann_lee") will take on top of the dictionaries':
-// the rule parser makes a compound with a pronunciation for every combination of its parts'
-// pronunciations, each part with and without a pause in front, so 2^parts times the product of
-// the parts' pronunciation counts. Counted from the grammar's text and the .voc lines.
-long compoundRoom(const char* grammar, const std::vector<const char*>& vocs) {
-  std::ifstream in(grammar, std::ios::binary);
-  std::set<std::string> compounds;
-  std::map<std::string, long> prons;
-  std::string token;
-  while (in >> token) {
-    const size_t end = token.find_first_of(";{}()[]<>|*+=&\"");
-    if (end != std::string::npos) token.resize(end);
-    if (token.find('_') == std::string::npos || !compounds.insert(token).second) continue;
-    std::istringstream parts(token);
-    for (std::string part; std::getline(parts, part, '_');) prons.emplace(part, 0);
-  }
-  if (compounds.empty()) return 0;
-  for (const char* voc : vocs) {
-    std::ifstream v(voc, std::ios::binary);
-    for (std::string line; std::getline(v, line);) {
-      auto it = prons.find(line.substr(0, line.find('\t')));
-      if (it != prons.end()) it->second++;
-    }
-  }
-  long room = 0;
-  for (const std::string& compound : compounds) {
-    long records = 1;
-    std::istringstream parts(compound);
-    for (std::string part; std::getline(parts, part, '_') && records < (1L << 24);)
-      records *= std::max(1L, prons[part]) * 2;
-    room += std::min(records, 1L << 24) + 1;
-  }
-  return room;
-}
-
-// libsndfile, opened the first time a file is not RIFF or NIST: the wave files recognition is
-// normally run on never map it (and the dozen codec libraries it needs) into the process.
-struct Sndfile {
-  bool tried = false;
-  void* handle = nullptr;
-  SNDFILE* (*open)(const char*, int, SF_INFO*) = nullptr;
-  sf_count_t (*readfFloat)(SNDFILE*, float*, sf_count_t) = nullptr;
-  int (*close)(SNDFILE*) = nullptr;
-  const char* (*strerror)(SNDFILE*) = nullptr;
-
-  bool load() {
-    if (!tried) {
-      tried = true;
-      handle = dlopen("libsndfile.so.1", RTLD_NOW | RTLD_LOCAL);
-      if (handle != nullptr) {
-        open = reinterpret_cast<decltype(open)>(dlsym(handle, "sf_open"));
-        readfFloat = reinterpret_cast<decltype(readfFloat)>(dlsym(handle, "sf_readf_float"));
-        close = reinterpret_cast<decltype(close)>(dlsym(handle, "sf_close"));
-        strerror = reinterpret_cast<decltype(strerror)>(dlsym(handle, "sf_strerror"));
-      }
-    }
-    return open && readfFloat && close && strerror;
-  }
-};
-Sndfile sndfile;
-
-// Other formats (FLAC, Ogg, AIFF, ...) through libsndfile, channels mixed to mono.
-bool readOtherFormat(const char* path, std::vector<float>* mono, unsigned* rate, std::string* error) {
-  if (!sndfile.load()) return false;
-  SF_INFO info{};
-  SNDFILE* f = sndfile.open(path, SFM_READ, &info);
-  if (f == nullptr) {
-    *error = sndfile.strerror(nullptr);
-    return false;
-  }
-  if (info.channels < 1 || info.frames < 0 || info.samplerate <= 0) {
-    sndfile.close(f);
-    *error = "not a sound file";
-    return false;
-  }
-  std::vector<float> interleaved(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-  const sf_count_t got = sndfile.readfFloat(f, interleaved.data(), info.frames);
-  sndfile.close(f);
-  mono->resize(got > 0 ? static_cast<size_t>(got) : 0);
-  for (size_t i = 0; i < mono->size(); i++) {
-    float sum = 0;
-    for (int c = 0; c < info.channels; c++) sum += interleaved[i * static_cast<size_t>(info.channels) + static_cast<size_t>(c)];
-    (*mono)[i] = sum / static_cast<float>(info.channels);
-  }
-  *rate = static_cast<unsigned>(info.samplerate);
-  return true;
-}
-
-// Raw input: 16-bit little-endian mono samples at rate, converted to 11025 Hz.
-std::vector<int16_t> rawSpeech(const std::string& bytes, unsigned rate, std::string* error) {
-  std::vector<int16_t> out;
-  std::vector<float> mono(bytes.size() / 2);
-  for (size_t i = 0; i < mono.size(); i++) {
-    const unsigned lo = static_cast<unsigned char>(bytes[2 * i]), hi = static_cast<unsigned char>(bytes[2 * i + 1]);
-    mono[i] = static_cast<float>(static_cast<int16_t>(static_cast<uint16_t>(lo | (hi << 8)))) / 32768.0f;
-  }
-  if (bytes.size() % 2) std::fprintf(stderr, "recognize: warning: raw input has an odd number of bytes; the last is ignored\n");
-  char why[256] = {0};
-  if (!toSpeechSamples(mono.data(), static_cast<uint32_t>(mono.size()), rate, &out, why, sizeof why))
-    *error = why[0] ? why : "cannot resample to 11025 Hz";
-  return out;
-}
-
-// Everything a descriptor gives until its end; false with the reason when a read fails.
-bool readAll(int fd, std::string* bytes, std::string* error) {
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = std::strerror(errno);
-      return false;
-    }
-    bytes->append(buffer, static_cast<size_t>(n));
-  }
-}
-
-std::vector<int16_t> readSpeech(const char* path, std::string* error);
+std::vector<int16_t> readSpeech(const char* path, std::string* error) { return vlm::readSpeech(path, error, readerWarning); }
 
 // Standard input: raw samples, or a recording in any format the files may have (kept in a
 // temporary file for the readers, which take a path).
 std::vector<int16_t> readStandardInput(bool raw, unsigned rate, std::string* error) {
   std::string bytes;
   if (!readAll(0, &bytes, error)) return {};
-  if (raw) return rawSpeech(bytes, rate, error);
+  if (raw) return rawSpeech(bytes, rate, error, readerWarning);
   if (bytes.empty()) {
     *error = "standard input is empty";
     return {};
@@ -336,130 +177,6 @@ std::vector<int16_t> readStandardInput(bool raw, unsigned rate, std::string* err
   return out;
 }
 
-std::vector<int16_t> readSpeech(const char* path, std::string* error) {
-  std::vector<int16_t> out;
-  if (access(path, R_OK) != 0) {
-    *error = std::strerror(errno);
-    return out;
-  }
-  std::vector<float> mono;
-  unsigned rate = 0;
-  // RIFF and NIST by the audio layer's reader; anything else through libsndfile.
-  LoadedWave wave;
-  char reason[256] = {0};
-  if (loadWaveFile(path, &wave, reason, sizeof reason)) {
-    mono.assign(wave.samples, wave.samples + wave.count);
-    rate = wave.rate;
-    if (wave.warning[0]) std::fprintf(stderr, "recognize: %s: warning: %s\n", path, wave.warning);
-  } else {
-    std::string other;
-    if (!readOtherFormat(path, &mono, &rate, &other)) {
-      *error = reason[0] ? reason : "unknown sound file format";
-      if (!other.empty()) *error += " (libsndfile: " + other + ")";
-      else if (!sndfile.load()) *error += " (libsndfile.so.1 is not available for other formats)";
-      return out;
-    }
-  }
-  char why[256] = {0};
-  if (!toSpeechSamples(mono.data(), static_cast<uint32_t>(mono.size()), rate, &out, why, sizeof why))
-    *error = why[0] ? why : "cannot resample to 11025 Hz";
-  return out;
-}
-
-// ---- the rules a grammar starts from ----
-
-void collectReferences(const FSGNode* node, std::set<const FSGNode*>& seen, std::set<int>& referenced);
-
-void treeContinuation(const WordNode*, const NodeTerminal* t, void* context) {
-  auto* refs = static_cast<std::set<int>*>(context);
-  if (t->node) refs->insert(t->node->rule);
-}
-
-void collectReferences(const FSGNode* node, std::set<const FSGNode*>& seen, std::set<int>& referenced) {
-  for (; node != nullptr; node = node->next) {
-    if (!seen.insert(node).second) return;
-    switch (node->type) {
-      case eRuleNode: referenced.insert(node->index()); break;
-      case eOptionalNode: collectReferences(node->node, seen, referenced); break;
-      case eAlternativeNode:
-        if (node->alternative) {
-          for (int i = 0; i < node->alternative->rules.count(); i++) referenced.insert(node->alternative->rules[i]);
-          for (int i = 0; i < node->alternative->branches.count(); i++)
-            collectReferences(node->alternative->branches[i], seen, referenced);
-        }
-        break;
-      case eWordTreeNode:
-        if (node->wordTree) node->wordTree->forEachWordEnd(treeContinuation, &referenced);
-        break;
-      default: break;
-    }
-  }
-}
-
-std::vector<int> topLevelRules(RuleDictionary& rules) {
-  std::set<int> referenced;
-  std::set<const FSGNode*> seen;
-  for (int i = 2; i < rules.recordCount(); i++)
-    if (RuleData* rd = rules.ruleAt(i)) collectReferences(&rd->root, seen, referenced);
-  std::vector<int> top;
-  for (int i = 2; i < rules.recordCount(); i++) {
-    RuleData* rd = rules.ruleAt(i);
-    if (rd && rd->root.type != eTerminalNode && !referenced.count(i)) top.push_back(i);
-  }
-  return top;
-}
-
-// Where a recording longer than one utterance is cut: the spans of speech between pauses, each
-// with a little of the pause on either side. A frame is speech when its power (1/512 ln units) is
-// above the file's floor (its 10th percentile) by at least 6 dB and by 30 % of the way to its
-// peak (95th percentile); pauses shorter than kMinPause frames (0.3 s) stay inside a span, speech
-// shorter than kMinSpeech frames (a click) is passed over. The live channel's endpointer waits
-// for about 1.3 s of silence before it ends an utterance, so commands spoken with short pauses
-// would share one utterance and all but the first be lost; a file is cut at every real pause.
-std::vector<std::pair<int, int>> speechSpans(const Utterance& whole) {
-  constexpr int kMinPause = 17, kMinSpeech = 5, kPad = 8;
-  const int n = whole.frameCount();
-  std::vector<std::pair<int, int>> spans;
-  if (n == 0) return spans;
-  std::vector<int32_t> sorted(static_cast<size_t>(n));
-  for (int i = 0; i < n; i++) sorted[static_cast<size_t>(i)] = whole.frames[i].power;
-  std::sort(sorted.begin(), sorted.end());
-  const int32_t floor = sorted[static_cast<size_t>(n / 10)], peak = sorted[static_cast<size_t>(n * 95 / 100)];
-  const int32_t threshold = floor + std::max<int32_t>(707, (peak - floor) * 3 / 10);
-  int start = -1, last = -1;  // the open span's first and last speech frame
-  auto close = [&]() {
-    if (start >= 0 && last - start + 1 >= kMinSpeech) spans.push_back({start, last + 1});
-    start = -1;
-  };
-  for (int i = 0; i < n; i++) {
-    if (whole.frames[i].power <= threshold) continue;
-    if (start >= 0 && i - last > kMinPause) close();
-    if (start < 0) start = i;
-    last = i;
-  }
-  close();
-  // a little of each pause on both sides, never past the middle of the pause
-  for (size_t k = 0; k < spans.size(); k++) {
-    const int before = k == 0 ? 0 : (spans[k - 1].second + spans[k].first) / 2;
-    const int after = k + 1 == spans.size() ? n : (spans[k].second + spans[k + 1].first) / 2;
-    spans[k].first = std::max(before, spans[k].first - kPad);
-    spans[k].second = std::min(after, spans[k].second + kPad);
-  }
-  return spans;
-}
-
-// The rule --oov adds.
-constexpr const char* kOovRuleName = "_OutOfVocabulary";
-
-// True when the hypothesis passes through the out-of-vocabulary element, or through rule.
-bool passesThrough(const FSGNodeTypeItemAC& items, int rule) {
-  for (int k = 0; k < items.count(); k++) {
-    if (items[k].type == eOutOfVocabularyNode) return true;
-    if (rule >= 0 && items[k].type == eRuleNode && items[k].value == rule) return true;
-  }
-  return false;
-}
-
 std::string jsonString(const char* s) {
   std::string out = "\"";
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; ++p) {
@@ -483,51 +200,6 @@ std::string jsonString(const char* s) {
 }
 
 }  // namespace
-
-// A grammar word the dictionaries lack gets the letter-to-sound pronunciation (class 4) instead
-// of disabling the rules that use it, with a warning naming it. A compound ("ann_zork") gets one
-// for each missing part, so the grammar can build it. Returns how many words were added.
-int pronounceMissingWords(const std::vector<std::string>& missing, WordDictionary* words, const char* grammar) {
-  int added = 0;
-  std::set<std::string> done;
-  for (const std::string& word : missing) {
-    std::istringstream parts(word);
-    for (std::string part; std::getline(parts, part, '_');) {
-      if (part.empty() || words->getWordData(part.c_str()) != nullptr || !done.insert(part).second) continue;
-      char pron[1024];
-      xlateString(pron, part.c_str(), sizeof pron, nullptr, 1);
-      if (pron[0] == 0 || words->addWordIfNew(part.c_str(), pron, 4) < 0) {
-        std::fprintf(stderr, "recognize: %s: \"%s\" is in no dictionary and has no letter-to-sound pronunciation\n",
-                     grammar, part.c_str());
-        continue;
-      }
-      std::fprintf(stderr,
-                   "recognize: %s: warning: \"%s\" is in no dictionary; using the letter-to-sound pronunciation "
-                   "\"%s\" (run pronmerge on your word list for a lasting one)\n",
-                   grammar, part.c_str(), pron);
-      added++;
-    }
-  }
-  return added;
-}
-
-// The words a .rul file names that the dictionaries lack, from a quiet trial read.
-std::vector<std::string> missingRuleWords(const char* path, WordDictionary* words, int ruleRoom) {
-  ShowLog quiet(path, false);
-  quiet.collect = true;
-  RuleDictionary trial(ruleRoom);
-  trial.readFile(path, words);
-  std::vector<std::string> missing;
-  const std::string key = "No word named: ";
-  for (const std::string& m : quiet.all) {
-    const size_t at = m.find(key);
-    if (at == std::string::npos) continue;
-    std::string word = m.substr(at + key.size());
-    word = word.substr(0, word.find(' '));
-    if (!word.empty()) missing.push_back(word);
-  }
-  return missing;
-}
 
 int main(int argc, char** argv) {
   vlmcli::answerHelpAndVersion(argc, argv, "recognize", (std::string(kUsage) + kHelp).c_str());
@@ -677,38 +349,12 @@ int main(int argc, char** argv) {
   }
   // The speaker's features are computed with the filter bank warped for that speaker.
   if (user.vtln != WavChannel::melFilterBankSecondEFormantBin()) WavChannel::melFilterBankWithVTLN(user.vtln);
-  // Room for every pronunciation of the dictionaries and for the compound words the grammar
-  // makes from their parts.
-  long wordRoom = 4096 + compoundRoom(rulPath ? rulPath : jsgfPath, vocPaths);
-  for (const char* voc : vocPaths) wordRoom += countInFile(voc, nullptr);
-  if (wordRoom > (1L << 26)) {
-    std::fprintf(stderr, "recognize: the grammar's compound words need %ld word records, more than %ld\n", wordRoom,
-                 1L << 26);
-    return 1;
-  }
-  WordDictionary words(static_cast<int>(wordRoom));
-  for (const char* voc : vocPaths) {
-    ShowLog show(voc);
-    if (!words.readFile(voc)) {
-      std::fprintf(stderr, "recognize: cannot read dictionary %s\n", voc);
-      return 1;
-    }
-  }
-  const int ruleRoom = rulPath ? 256 + countInFile(rulPath, "RULE") : 4096;
-  RuleDictionary rules(ruleRoom);
-  std::vector<int> active;
+  // The dictionaries and the grammar, sized for what they hold.
+  GrammarSource source;
+  source.jsgf = jsgfPath != nullptr;
+  source.name = rulPath ? rulPath : jsgfPath;
   if (rulPath) {
-    pronounceMissingWords(missingRuleWords(rulPath, &words, ruleRoom), &words, rulPath);
-    ShowLog show(rulPath);
-    if (!rules.readFile(rulPath, &words)) {
-      std::fprintf(stderr, "recognize: cannot read grammar %s: %s\n", rulPath, std::strerror(errno ? errno : EIO));
-      return 1;
-    }
-    if (rules.readErrorCount() > 0) {
-      std::fprintf(stderr, "recognize: %d rule(s) of %s do not parse\n", rules.readErrorCount(), rulPath);
-      failed = 1;
-    }
-    if (ruleNames.empty()) active = topLevelRules(rules);
+    source.path = rulPath;
   } else {
     std::ifstream in(jsgfPath, std::ios::binary);
     if (!in) {
@@ -717,92 +363,26 @@ int main(int argc, char** argv) {
     }
     std::stringstream text;
     text << in.rdbuf();
-    JsgfConversion conversion;
-    if (!convertJsgf(text.str().c_str(), &words, &conversion, jsgfPath) && !conversion.missingWords.empty() &&
-        pronounceMissingWords(conversion.missingWords, &words, jsgfPath) > 0) {
-      conversion = JsgfConversion();
-      convertJsgf(text.str().c_str(), &words, &conversion, jsgfPath);
-    }
-    if (conversion.errors > 0 || !conversion.missingWords.empty()) failed = 1;
-    for (const std::string& m : conversion.messages) std::fprintf(stderr, "%s\n", m.c_str());
-    for (const std::string& w : conversion.missingWords)
-      std::fprintf(stderr, "recognize: %s: word not in the dictionary: %s\n", jsgfPath, w.c_str());
-    // the converted text goes through the .rul reader
-    char temporary[] = "/tmp/recognize-XXXXXX";
-    const int fd = mkstemp(temporary);
-    if (fd < 0) {
-      std::fprintf(stderr, "recognize: cannot make a temporary file: %s\n", std::strerror(errno));
-      return 1;
-    }
-    const ssize_t written = write(fd, conversion.rul.data(), conversion.rul.size());
-    close(fd);
-    ShowLog show(jsgfPath);
-    const int read = written == static_cast<ssize_t>(conversion.rul.size()) && rules.readFile(temporary, &words);
-    unlink(temporary);
-    if (!read) {
-      std::fprintf(stderr, "recognize: cannot load the converted grammar of %s\n", jsgfPath);
-      return 1;
-    }
-    if (rules.readErrorCount() > 0) {
-      std::fprintf(stderr, "recognize: %d rule(s) of %s do not parse\n", rules.readErrorCount(), jsgfPath);
-      failed = 1;
-    }
-    if (ruleNames.empty()) {
-      for (const std::string& name : conversion.publicRules)
-        if (RuleData* rd = rules.getRuleData(name.c_str())) active.push_back(rd->index);
-      if (conversion.publicRules.empty()) active = topLevelRules(rules);
-    }
+    source.text = text.str();
   }
-  for (const char* name : ruleNames) {
-    RuleData* rd = rules.getRuleData(name);
-    if (rd == nullptr) {
-      std::fprintf(stderr, "recognize: unknown rule %s\n", name);
-      failed = 1;
-      continue;
-    }
-    active.push_back(rd->index);
-  }
-  if (active.empty()) {
-    std::fprintf(stderr, "recognize: no rule to recognise with\n");
+  LoadedGrammar grammar;
+  if (!loadGrammar(vocPaths, source, std::vector<std::string>(ruleNames.begin(), ruleNames.end()), "recognize",
+                   toStandardError, &grammar))
     return 1;
-  }
-  // --oov: one more active rule, the out-of-vocabulary element alone, which takes speech the
-  // grammar does not describe (scored against the free phone loop).
-  int oovRule = -1;
-  if (oov) {
-    oovRule = rules.newRule(kOovRuleName);
-    RuleData* rd = oovRule >= 0 ? rules.ruleAt(oovRule) : nullptr;
-    FSGNodeTypeItemAC items;
-    items.add(eSequenceNode, 0);
-    items.add(eOutOfVocabularyNode, kOutOfVocabularyRule);
-    items.add(eSequenceEnd, 0);
-    if (rd == nullptr || !rd->setRuleBody(items, &words, &rules)) {
-      std::fprintf(stderr, "recognize: cannot add the out-of-vocabulary rule %s (is the name taken?)\n", kOovRuleName);
-      return 1;
-    }
-    rd->flag = RULE_NOT_WRITTEN;
-    active.push_back(oovRule);
-  }
-  // The free phone loop over the speaker's models: each utterance is also searched with it alone,
-  // the reference of the confidence (search/confidence.h).
-  int phoneRule = -1;
-  {
-    ShowLog show(nullptr);
-    phoneRule = addPhoneLoopRule(&words, &rules);
-  }
-  if (phoneRule < 0)
-    std::fprintf(stderr, "recognize: warning: no free phone loop; the confidence comes from the phone-loop ratio alone\n");
+  if (grammar.partial) failed = 1;
+  WordDictionary& words = *grammar.words;
+  RuleDictionary& rules = *grammar.rules;
+  std::vector<int>& active = grammar.active;
+  if (!addConfidenceRules(&grammar, oov, "recognize", toStandardError)) return 1;
 
   Recognizer recognizer(&user, &words, &rules);
   StaticWavChannel sessionChannel;
   if (session) user.setChanCepMnDel(&sessionChannel);
-  auto rulesOf = [&](const FSGNodeTypeItemAC& items, const char* separator, bool quoted) {
+  auto joined = [](const std::vector<std::string>& names, const char* separator, bool quoted) {
     std::string s;
-    for (int k = 0; k < items.count(); k++) {
-      if (items[k].type != eRuleNode) continue;
-      const char* name = rules.nameOf(items[k].value);
+    for (const std::string& name : names) {
       if (!s.empty()) s += separator;
-      s += quoted ? jsonString(name ? name : "") : std::string(name ? name : "");
+      s += quoted ? jsonString(name.c_str()) : name;
     }
     return s;
   };
@@ -836,37 +416,14 @@ int main(int argc, char** argv) {
   // and prints its result; a reason when it has none (or only for its first frames) goes to
   // standard error and into the JSON object. 1 when the utterance got a result.
   auto recogniseAndReport = [&](const char* wave, Utterance& utt, int k, bool heard) -> int {
-    // the free phone loop first: the grammar's search leaves its result on the utterance
+    std::vector<HypothesisText> list;
     int phoneBest = -1;
-    if (heard && phoneRule >= 0 && recognizer.recognize(&utt, &phoneRule, 1) > 0 && utt.result &&
-        utt.result->count() > 0)
-      phoneBest = utt.result->at(0)->score;
-    const int n = heard ? recognizer.recognize(&utt, active.data(), static_cast<int>(active.size())) : 0;
-    const int end = heard ? recognizer.lastEnd() : eEndNoSpeech;
-    RecogResult* result = utt.result;
-    // results that differ only in pronunciation variants are one result to the user
-    if (result && n > 0) result->noAltProns();
-    const int found = result && n > 0 ? result->count() : 0;
-    const std::string name = k > 0 ? std::string(wave) + "#" + std::to_string(k) : std::string(wave);
-    // Confidence of each hypothesis; --reject and --oov drop hypotheses, and when they drop the
-    // best one the utterance is rejected (the next ones are not promoted in its place).
-    std::vector<int> kept;
-    std::vector<double> confidence(static_cast<size_t>(found));
     std::string rejection;
-    for (int i = 0; i < found; i++) {
-      confidence[size_t(i)] = resultConfidence(utt.phoneLoopScore, result->at(i)->score, phoneBest, utt.frameCount());
-      const bool outside = oovRule >= 0 && passesThrough(*result->at(i), oovRule);
-      const bool doubtful = confidence[size_t(i)] < rejectBelow;
-      if (i == 0 && (outside || doubtful)) {
-        char buffer[96];
-        if (outside) std::snprintf(buffer, sizeof buffer, "rejected: out of vocabulary");
-        else std::snprintf(buffer, sizeof buffer, "rejected: confidence %.3f below %.3f", confidence[0], rejectBelow);
-        rejection = buffer;
-        break;
-      }
-      if (!outside && !doubtful && static_cast<int>(kept.size()) < nbest) kept.push_back(i);
-    }
-    const int count = static_cast<int>(kept.size());
+    const int end = recogniseUtterance(&recognizer, &utt, active, heard, nbest, grammar, &list, rejectBelow,
+                                       &phoneBest, &rejection);
+    RecogResult* result = utt.result;
+    const int count = static_cast<int>(list.size());
+    const std::string name = k > 0 ? std::string(wave) + "#" + std::to_string(k) : std::string(wave);
     std::string reason;
     if (end != eEndResults) {
       reason = recognizeEndText(end);
@@ -876,27 +433,28 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "recognize: %s: %s%s\n", name.c_str(), count > 0 ? "" : "no result: ", reason.c_str());
     }
     if (!rejection.empty()) std::fprintf(stderr, "recognize: %s: %s\n", name.c_str(), rejection.c_str());
-    char text[4096];
     char number[32];
     auto fixed = [&number](double x) {
       std::snprintf(number, sizeof number, "%.3f", x);
       return std::string(number);
     };
+    // the best hypothesis's confidence, also when --reject dropped it
+    const bool scored = result != nullptr && (count > 0 || !rejection.empty());
+    const double topConfidence = count > 0 ? list[0].confidence : scored ? resultConfidence(utt.phoneLoopScore, result->at(0)->score, phoneBest, utt.frameCount()) : 0.0;
     if (json) {
       std::string line = "{\"file\":" + jsonString(wave);
       if (k > 0) line += ",\"utterance\":" + std::to_string(k);
       line += ",\"frames\":" + std::to_string(utt.frameCount()) +
               ",\"phoneLoopScore\":" + std::to_string(utt.phoneLoopScore) + ",\"phoneScore\":" +
               (phoneBest >= 0 ? std::to_string(phoneBest) : std::string("null")) + ",\"confidence\":" +
-              (found > 0 ? fixed(confidence[0]) : std::string("null")) + ",\"nbest\":[";
+              (scored ? fixed(topConfidence) : std::string("null")) + ",\"nbest\":[";
       for (int j = 0; j < count; j++) {
-        const int i = kept[size_t(j)];
-        toAscii(*result->at(i), &words, text, sizeof text);
+        const HypothesisText& h = list[size_t(j)];
+        const int i = h.index;
         if (j) line += ",";
-        line += "{\"words\":" + jsonString(text) + ",\"score\":" + std::to_string(result->at(i)->score) +
-                ",\"confidence\":" + fixed(confidence[size_t(i)]) + ",\"rules\":[" +
-                rulesOf(*result->at(i), ",", true) + "]";
-        if (passesThrough(*result->at(i), -1)) line += ",\"oov\":true";
+        line += "{\"words\":" + jsonString(h.words.c_str()) + ",\"score\":" + std::to_string(h.score) +
+                ",\"confidence\":" + fixed(h.confidence) + ",\"rules\":[" + joined(h.rules, ",", true) + "]";
+        if (h.oov) line += ",\"oov\":true";
         if (timings) {
           line += ",\"times\":[";
           bool first = true;
@@ -920,21 +478,16 @@ int main(int argc, char** argv) {
       }
       emit(line + "}\n");
     } else {
-      text[0] = 0;
-      if (count > 0) toAscii(*result->at(kept[0]), &words, text, sizeof text);
-      std::string out = name + "\t" + text + "\n";
-      for (int j = 0; j < count; j++) {
-        const int i = kept[size_t(j)];
-        toAscii(*result->at(i), &words, text, sizeof text);
-        out += "\t" + std::to_string(j + 1) + "\t" + std::to_string(result->at(i)->score) + "\t" + text + "\t" +
-               rulesOf(*result->at(i), " ", false) + "\n";
-      }
+      std::string out = name + "\t" + (count > 0 ? list[0].words : std::string()) + "\n";
+      for (int j = 0; j < count; j++)
+        out += "\t" + std::to_string(j + 1) + "\t" + std::to_string(list[size_t(j)].score) + "\t" +
+               list[size_t(j)].words + "\t" + joined(list[size_t(j)].rules, " ", false) + "\n";
       if (timings && count > 0)
-        forEachTimedWord(utt, *result, kept[0], [&](const char* word, int from, int to) {
+        forEachTimedWord(utt, *result, list[0].index, [&](const char* word, int from, int to) {
           out += "\ttime\t" + std::string(word) + "\t" + std::to_string(from) + "\t" + std::to_string(to) + "\t" +
                  seconds(from) + "\t" + seconds(to) + "\n";
         });
-      if (found > 0) out += "\tconfidence\t" + fixed(confidence[0]) + "\n";
+      if (scored) out += "\tconfidence\t" + fixed(topConfidence) + "\n";
       if (!rejection.empty()) out += "\trejected\t" + rejection.substr(rejection.find(": ") + 2) + "\n";
       out += "\tphoneLoopScore\t" + std::to_string(utt.phoneLoopScore) + "\n\tframes\t" +
              std::to_string(utt.frameCount()) + "\n";
@@ -1007,7 +560,7 @@ int main(int argc, char** argv) {
       if (fd < 0 || !readAll(fd, &bytes, &error)) {
         if (error.empty()) error = std::strerror(errno);
       } else {
-        samples = rawSpeech(bytes, rawRate, &error);
+        samples = rawSpeech(bytes, rawRate, &error, readerWarning);
       }
       if (fd >= 0) close(fd);
     } else {
@@ -1035,35 +588,12 @@ int main(int argc, char** argv) {
       sessionChannel.close();
       continue;
     }
-    // Every frame of the file, from the channel state stored with the speaker's models.
-    StaticWavChannel fileChannel;
-    Utterance whole(nullptr);
-    if (!samples.empty() && fileChannel.open(&data)) {
-      user.setChanCepMnDel(&fileChannel);
-      Frame frame;
-      while (fileChannel.nextFrame(&frame) >= 0) whole.frames.add(frame);
-    }
-    whole.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
-    if (whole.frameCount() <= maxFramesInUtt) {
-      normaliseOwnMean(&whole);
-      if (!recogniseAndReport(wave, whole, 0, whole.frameCount() > 0)) failed = 1;
-      continue;
-    }
-    // Longer than one utterance: cut at the pauses, as a user who speaks several commands is
-    // heard utterance by utterance, and recognise each part.
-    int k = 0;
-    for (const auto& [from, to] : speechSpans(whole)) {
-      Utterance part(nullptr);
-      for (int i = from; i < to; i++) part.frames.add(whole.frames[i]);
-      part.flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
-      normaliseOwnMean(&part);  // each command its own normaliser
-      if (!recogniseAndReport(wave, part, ++k, true)) failed = 1;
-    }
-    if (k == 0) {
-      Utterance silent(nullptr);
-      recogniseAndReport(wave, silent, 0, false);
+    // Every frame of the file, from the channel state stored with the speaker's models; a file
+    // longer than one utterance is cut at its pauses.
+    if (!hearRecording(&user, samples, [&](Utterance& utt, int k, bool heard) {
+          return recogniseAndReport(wave, utt, k, heard);
+        }))
       failed = 1;
-    }
   }
   if (failed && speechLogWrittenByThisProcess()) std::fprintf(stderr, "recognize: speech log: %s\n", speechLogPath());
   return failed;
