@@ -288,7 +288,7 @@ def spelling_phrases(prons, seed):
     run ("spr", "B D V"; "a." only last, since espeak-ng reads a lone "A" inside a run of
     capitals as the article), and spelling-alphabet words and digits ("spw"). A letter's token is
     the dictionary's "b." (its name). Letters are dealt from shuffled decks of the whole set, so
-    each is heard three or four times in each list."""
+    each is heard seven or eight times in each list."""
     rng = random.Random(f"{seed}-spelling")
     letters = [f"{c}." for c in "abcdefghijklmnopqrstuvwxy" if f"{c}." in prons]
     # "z" is left out: espeak-ng's British voices call it "zed", the dictionary "zee".
@@ -304,11 +304,11 @@ def spelling_phrases(prons, seed):
             ws, bag = bag[:n], bag[n:]
             out.append(ws)
         return out
-    paused = draws(letters, 24, 3, 5)
+    paused = draws(letters, 48, 3, 5)
     run = [[w for w in ws if w != "a."] + [w for w in ws if w == "a."]
-           for ws in draws(letters, 24, 3, 5)]
+           for ws in draws(letters, 48, 3, 5)]
     alpha = [w for w in SPELLING_WORDS + DIGIT_WORDS if w in prons]
-    spelt = draws(alpha, 20, 3, 5)
+    spelt = draws(alpha, 30, 3, 5)
     return paused, run, spelt
 
 

@@ -212,7 +212,7 @@ class TextsTest(unittest.TestCase):
             said = [ws for tid, ws in self.texts if tid.startswith(kind)]
             self.assertTrue(said, kind)
             for letter in letters:
-                self.assertGreaterEqual(sum(ws.count(letter) for ws in said), 3, (kind, letter))
+                self.assertGreaterEqual(sum(ws.count(letter) for ws in said), 7, (kind, letter))
             for ws in said:
                 self.assertTrue(set(ws) <= letters, ws)
                 self.assertTrue(3 <= len(ws) <= 5, ws)
