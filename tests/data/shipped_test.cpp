@@ -68,6 +68,27 @@ TEST_F(SpellingData, SpelledCharactersHaveBothNames) {
   }
 }
 
+// A spelled character costs the search a class of its own on every path (a short letter name is
+// then not heard inside a spelling-alphabet word, nor a run of them where one word was said); the
+// letter groups cost nothing, because the pronunciation dialog and the unknown-word phase put a
+// word together from them. "zed" is the letter's British name.
+TEST_F(SpellingData, SpelledCharactersCarryACostAndLetterGroupsNone) {
+  int spelled = 0;
+  for (int i = 2; i < words.recordCount(); ++i) {
+    const WordData* w = words.wordAt(i);
+    if (w == nullptr || w->name == nullptr) continue;
+    if (w->name[0] == '\\') {
+      spelled++;
+      EXPECT_GT(w->wordClass, 0) << w->name << " " << words.pronOf(i);
+    } else {
+      EXPECT_EQ(w->wordClass, 0) << w->name << " " << words.pronOf(i);
+    }
+  }
+  EXPECT_GT(spelled, 80);
+  const std::vector<std::string> z = pronsOf(words, "\\z");
+  EXPECT_NE(std::find(z.begin(), z.end(), "zed"), z.end());
+}
+
 // The cuts into letter groups always find a group: every letter and digit is one, and every
 // group is made of the characters a cleaned name holds.
 TEST_F(SpellingData, LetterGroupsCoverEveryLetter) {

@@ -7,7 +7,7 @@ abc.voc holds two kinds of words:
 - spelled characters, named by a backslash and the character ("\\a" ... "\\z", "\\0" ... "\\9",
   "\\@", "\\.", "\\-", "\\_"), each with the pronunciations of its spelling-alphabet word (alpha,
   bravo, ... zulu; zero ... nine; at sign, period, hyphen, underscore) and of the character's own
-  name ("ay", "bee", ...; "oh" for zero, "at", "dot", "dash"/"minus"), all taken from the
+  name ("ay", "bee", ...; "zed" too; "oh" for zero, "at", "dot", "dash"/"minus"), all taken from the
   reference dictionary; a two-word name also has the form with a pause between its words;
 - letter groups (single letters, digraphs, trigraphs, vowel teams, doubled consonants, ...) with
   the pronunciations each commonly takes, learnt from the reference dictionary by aligning
@@ -38,6 +38,11 @@ SYMBOLS = {
     "-": [["hyphen"], ["dash"], ["minus"]],
     "_": [["underscore"], ["under", "score"]],
 }
+# The .voc class (a cost the search adds on every path through the pronunciation) of the spelled
+# characters' pronunciations: a word of its own per spoken character keeps short names from being
+# heard inside longer ones (docs/data.md, "Spelling on speech").
+NAME_COST = 40
+WORD_COST = 30
 LETTER_RULE = "rAlphaBravoSpelling"
 DIGIT_RULE = "rDigitSpelling"
 
@@ -69,14 +74,19 @@ def say(dictionary, words):
     return out
 
 
-def spelled_characters(dictionary):
-    """{"\\c": [pronunciations]} for the spelled characters."""
+def spelled_characters(dictionary, name_cost=0, word_cost=0):
+    """{"\\c": [(pronunciation, cost)]} for the spelled characters. The first name of a
+    character (its spelling-alphabet word, number word or symbol name) costs word_cost, the
+    others (the letter's own name, "oh", "at", "dot", ...) name_cost: the .voc class, which the
+    search adds on every path through the pronunciation."""
     chars = {}
     for k, word in enumerate(ALPHABET):
         letter = chr(ord("a") + k)
         names = [[word]] + [[letter + "."]]
         if word == "whiskey":
             names.append(["whisky"])
+        if word == "zulu":
+            names.append(["zed"])  # the letter's British name
         chars["\\" + letter] = names
     for k, word in enumerate(DIGITS):
         chars["\\" + str(k)] = [[word]] + ([["oh"]] if k == 0 else [])
@@ -84,9 +94,13 @@ def spelled_characters(dictionary):
         chars["\\" + c] = names
     out = {}
     for name, spoken in chars.items():
-        prons = []
-        for words in spoken:
-            prons += [p for p in say(dictionary, words) if p not in prons]
+        prons, seen = [], set()
+        for k, words in enumerate(spoken):
+            cost = word_cost if k == 0 else name_cost
+            for p in say(dictionary, words):
+                if p not in seen:
+                    seen.add(p)
+                    prons.append((p, cost))
         out[name] = prons
     return out
 
@@ -99,7 +113,9 @@ def digit_groups(dictionary):
 def voc_text(words):
     lines = []
     for name in sorted(words, key=lambda s: s.encode("latin-1")):
-        lines += [f"{name}\t{p}\t0\n" for p in words[name]]
+        for p in words[name]:
+            pron, cost = p if isinstance(p, tuple) else (p, 0)
+            lines.append(f"{name}\t{pron}\t{cost}\n")
     return "".join(lines)
 
 
@@ -135,9 +151,14 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--dict", default=os.path.join(root, "data", "fulldict.voc"))
     ap.add_argument("--out", default=os.path.join(root, "data"))
+    ap.add_argument("--name-cost", type=int, default=NAME_COST,
+                    help="class of a character's own name (default %(default)s)")
+    ap.add_argument("--word-cost", type=int, default=WORD_COST,
+                    help="class of a spelling-alphabet word, number word or symbol name "
+                         "(default %(default)s)")
     args = ap.parse_args()
     dictionary = read_voc(args.dict)
-    words = spelled_characters(dictionary)
+    words = spelled_characters(dictionary, args.name_cost, args.word_cost)
     groups, figures = letter_groups.build(args.dict)
     words.update(groups)
     words.update(digit_groups(dictionary))

@@ -274,6 +274,54 @@ def enrol_phrases(prons):
     return out
 
 
+# Spelling by voice (the entry and find dialogs): letters said by their names, the words of the
+# spelling alphabet and digits. Without them the models hear a letter name only inside words,
+# never alone between pauses, and the short isolated letters of spelling fail.
+SPELLING_WORDS = """alpha bravo charlie delta echo foxtrot golf hotel india juliet kilo lima mike
+november oscar papa quebec romeo sierra tango uniform victor whiskey x-ray yankee zulu""".split()
+DIGIT_WORDS = "zero oh one two three four five six seven eight nine".split()
+
+
+def spelling_phrases(prons, seed):
+    """Three lists of token lists, drawn from a generator of their own (the other texts stay as
+    they are): letters said one by one with pauses ("spp", spoken "B. D. V."), letters said in a
+    run ("spr", "B D V"; "a." only last, since espeak-ng reads a lone "A" inside a run of
+    capitals as the article), and spelling-alphabet words and digits ("spw"). A letter's token is
+    the dictionary's "b." (its name). Letters are dealt from shuffled decks of the whole set, so
+    each is heard seven or eight times in each list."""
+    rng = random.Random(f"{seed}-spelling")
+    letters = [f"{c}." for c in "abcdefghijklmnopqrstuvwxy" if f"{c}." in prons]
+    # "z" is left out: espeak-ng's British voices call it "zed", the dictionary "zee".
+
+    def draws(pool, count, lo, hi):
+        bag, out = [], []
+        while len(out) < count:
+            n = rng.randint(lo, hi)
+            if len(bag) < n:
+                extra = pool[:]
+                rng.shuffle(extra)
+                bag += extra
+            ws, bag = bag[:n], bag[n:]
+            out.append(ws)
+        return out
+    paused = draws(letters, 48, 3, 5)
+    run = [[w for w in ws if w != "a."] + [w for w in ws if w == "a."]
+           for ws in draws(letters, 48, 3, 5)]
+    alpha = [w for w in SPELLING_WORDS + DIGIT_WORDS if w in prons]
+    spelt = draws(alpha, 30, 3, 5)
+    return paused, run, spelt
+
+
+def spoken_text(ident, ws):
+    """The text the synthesiser is given for a transcript: a letter's token "b." becomes the
+    capital the synthesisers read by its name, set off by full stops in the paused spelling
+    texts."""
+    if not ident.startswith(("spp", "spr")):
+        return " ".join(ws)
+    sep = ". " if ident.startswith("spp") else " "
+    return sep.join(w[0].upper() if re.fullmatch(r"[a-z]\.", w) else w for w in ws)
+
+
 def make_texts(prons, cover, seed):
     rng = random.Random(seed)
     cmds = command_phrases(prons, rng)
@@ -287,8 +335,10 @@ def make_texts(prons, cover, seed):
         cov.append(words[i:i + n])
         i += n
     sents = [s.split() for s in SENTENCES if all(w in prons for w in s.split())]
+    paused, run, words_spelt = spelling_phrases(prons, seed)
     texts = []
-    for kind, group in (("cmd", cmds), ("enr", enrol), ("cov", cov), ("snt", sents)):
+    for kind, group in (("cmd", cmds), ("enr", enrol), ("cov", cov), ("snt", sents),
+                        ("spp", paused), ("spr", run), ("spw", words_spelt)):
         for k, ws in enumerate(group):
             # The text's hash is part of the name: a recording is reused only for the same text.
             digest = hashlib.sha1(" ".join(ws).encode("latin-1")).hexdigest()[:8]
@@ -309,7 +359,7 @@ def synth(voice, texts, tmpdir, jobs):
                 for expr in extra:
                     f.write(expr + "\n")
                 for i, ws in chunk:
-                    text = " ".join(ws).replace('"', "")
+                    text = spoken_text(i, ws).replace('"', "")
                     out = os.path.join(tmpdir, i + ".wav")
                     f.write(f'(utt.save.wave (utt.synth (Utterance Text "{text}")) "{out}" \'riff)\n')
             subprocess.run(["festival", "-b", scm], check=True, stdout=subprocess.DEVNULL,
@@ -319,7 +369,7 @@ def synth(voice, texts, tmpdir, jobs):
         return
     def one(item):
         i, ws = item
-        text = " ".join(ws)
+        text = spoken_text(i, ws)
         out = os.path.join(tmpdir, i + ".wav")
         if engine == "espeak":
             cmd = ["espeak-ng", "-v", ev, *extra, "-w", out, text]

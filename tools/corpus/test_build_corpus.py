@@ -195,7 +195,7 @@ class TextsTest(unittest.TestCase):
 
     def test_texts_hold_the_commands_and_the_prompts_in_dictionary_words(self):
         kinds = {tid[:3] for tid, _ in self.texts}
-        self.assertEqual(kinds, {"cmd", "enr", "cov", "snt"})
+        self.assertEqual(kinds, {"cmd", "enr", "cov", "snt", "spp", "spr", "spw"})
         for tid, ws in self.texts:
             self.assertTrue(ws, tid)
             for w in ws:
@@ -205,6 +205,32 @@ class TextsTest(unittest.TestCase):
         self.assertIn("a sofa and a panda", said)
         ids = [tid for tid, _ in self.texts]
         self.assertEqual(len(ids), len(set(ids)))
+
+    def test_spelling_texts_hear_every_letter_alone(self):
+        letters = {f"{c}." for c in "abcdefghijklmnopqrstuvwxy"}
+        for kind in ("spp", "spr"):
+            said = [ws for tid, ws in self.texts if tid.startswith(kind)]
+            self.assertTrue(said, kind)
+            for letter in letters:
+                self.assertGreaterEqual(sum(ws.count(letter) for ws in said), 7, (kind, letter))
+            for ws in said:
+                self.assertTrue(set(ws) <= letters, ws)
+                self.assertTrue(3 <= len(ws) <= 5, ws)
+                if kind == "spr":  # a lone "A" inside a run is read as the article
+                    self.assertNotIn("a.", ws[:-1], ws)
+        words = {w for tid, ws in self.texts if tid.startswith("spw") for w in ws}
+        self.assertTrue({"alpha", "x-ray", "zulu", "zero", "nine"} <= words, words)
+        # Texts of the other kinds do not depend on the spelling texts.
+        self.assertEqual([t for t in self.texts if not t[0].startswith("sp")],
+                         [t for t in B.make_texts(self.prons, 3, 11)[0] if not t[0].startswith("sp")])
+
+    def test_the_synthesiser_reads_letters_by_their_names(self):
+        cases = [("spp0000-x", ["m.", "a.", "x."], "M. A. X"),
+                 ("spr0001-x", ["k.", "m.", "a."], "K M A"),
+                 ("spw0002-x", ["alpha", "x-ray"], "alpha x-ray"),
+                 ("cmd0003-x", ["look", "up", "a."], "look up a.")]
+        for tid, ws, text in cases:
+            self.assertEqual(B.spoken_text(tid, ws), text)
 
 
 if __name__ == "__main__":
