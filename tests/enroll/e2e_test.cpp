@@ -8,27 +8,14 @@
 #include <cstdio>
 
 #include "fixture.h"
+#include "testpaths.h"
 
 using entest::DataDir;
 
 namespace {
 
-struct Outcome {
-  std::string out;
-  int status = -1;
-};
-
-Outcome run(const std::string& command) {
-  Outcome r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using vlmtest::Outcome;
+using vlmtest::run;
 
 std::string environment(const DataDir& dir, const std::vector<std::string>& mic, const std::string& answers) {
   mkdir(dir.file("run").c_str(), 0700);

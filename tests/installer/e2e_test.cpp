@@ -8,28 +8,15 @@
 #include <set>
 
 #include "fixture.h"
+#include "testpaths.h"
 
 using namespace vlm;
 using itest::Scratch;
 
 namespace {
 
-struct Outcome {
-  std::string out;
-  int status = -1;
-};
-
-Outcome run(const std::string& command) {
-  Outcome r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using vlmtest::Outcome;
+using vlmtest::run;
 
 const char* kContacts =
     "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Tarnowicz;Marcus;;;\r\nFN:Marcus Tarnowicz\r\nTEL;TYPE=WORK:555-555-0142\r\n"

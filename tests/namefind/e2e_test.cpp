@@ -8,28 +8,14 @@
 #include <cstdio>
 
 #include "fixture.h"
+#include "testpaths.h"
 
 using nftest::DataDir;
 
 namespace {
 
-struct Outcome {
-  std::string out;
-  int status = -1;
-};
-
-// Runs a shell command and collects its standard output.
-Outcome run(const std::string& command) {
-  Outcome r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using vlmtest::Outcome;
+using vlmtest::run;
 
 // The environment of one run: the data directory, a private runtime folder for the guard, the
 // file microphone.

@@ -9,27 +9,14 @@
 
 #include "apps/namefind/training.h"
 #include "fixture.h"
+#include "testpaths.h"
 
 using nftest::DataDir;
 
 namespace {
 
-struct Outcome {
-  std::string out;
-  int status = -1;
-};
-
-Outcome run(const std::string& command) {
-  Outcome r;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using vlmtest::Outcome;
+using vlmtest::run;
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
