@@ -294,6 +294,26 @@ SpeechControls speechRow(QVBoxLayout* layout) {
   return c;
 }
 
+// "mic" of the mail and appointment dialogs: turns the dialog's listening on or off, with the
+// timer that polls it.
+void toggleDialogMic(DialogSpeech& speech, QTimer& timer, const char* dialog, const SpeechControls& controls) {
+  const bool on = speech.toggleMic();
+  showText(dialog, controls.mic, on ? "mic is On" : "mic is Off");
+  if (on) timer.start();
+  else timer.stop();
+}
+
+// One poll of a dialog's listening: true when an utterance was heard; the caption goes back to
+// "mic is Off" when the microphone has stopped.
+bool pollDialogMic(DialogSpeech& speech, QTimer& timer, const char* dialog, const SpeechControls& controls) {
+  const bool heard = speech.poll();
+  if (!speech.micOn()) {
+    timer.stop();
+    showText(dialog, controls.mic, "mic is Off");
+  }
+  return heard;
+}
+
 // ---- mail -------------------------------------------------------------------------------------
 
 class MailDialog : public QDialog {
@@ -404,19 +424,9 @@ class MailDialog : public QDialog {
     voiceDialog = nullptr;
     showMarker();
   }
-  void toggleMic() {
-    const bool on = speech.toggleMic();
-    showText("mail", controls.mic, on ? "mic is On" : "mic is Off");
-    if (on) timer.start();
-    else timer.stop();
-  }
+  void toggleMic() { toggleDialogMic(speech, timer, "mail", controls); }
   void poll() {
-    const bool heard = speech.poll();
-    if (!speech.micOn()) {
-      timer.stop();
-      showText("mail", controls.mic, "mic is Off");
-    }
-    if (!heard) return;
+    if (!pollDialogMic(speech, timer, "mail", controls)) return;
     transcriptLine("list mail.phrases 1 " + quoted(speech.heard.text));
     if (speech.heard.nameRule) {
       // The contacts' e-mail lines go into the choice list; the first fills "to:".
@@ -569,19 +579,9 @@ class AppointmentDialog : public QDialog {
     speech.micOff();
     done(result);
   }
-  void toggleMic() {
-    const bool on = speech.toggleMic();
-    showText("appointment", controls.mic, on ? "mic is On" : "mic is Off");
-    if (on) timer.start();
-    else timer.stop();
-  }
+  void toggleMic() { toggleDialogMic(speech, timer, "appointment", controls); }
   void poll() {
-    const bool heard = speech.poll();
-    if (!speech.micOn()) {
-      timer.stop();
-      showText("appointment", controls.mic, "mic is Off");
-    }
-    if (!heard) return;
+    if (!pollDialogMic(speech, timer, "appointment", controls)) return;
     transcriptLine("list appointment.phrases 1 " + quoted(speech.heard.text));
     take();
     if (speech.heard.nameRule) {
