@@ -63,8 +63,13 @@ class CommandGrammar {
   // and applies the confidence test. Returns the utterance when accepted; a rejected utterance
   // is deleted and null returned. echo: the current echo setting.
   Utterance* secondPass(Recognizer* recognizer, Utterance* utt, int echo);
-  // The confidence test alone: true when accepted (moves the threshold).
-  bool confident(int ref, int best);
+  // The confidence test alone: true when accepted (moves the threshold). The phone-loop ratio
+  // of best against ref passes every result whose score is not above ref, and with our models
+  // the phone loop (scored with the coarse generic models) nearly always scores above the
+  // grammar, commands or not. So when the free phone loop over the speaker's own models was
+  // searched too (phoneBest >= 0), the result must also reach rejectBelow on the calibrated
+  // confidence of search/confidence.h, which tells other speech from commands.
+  bool confident(int ref, int best, int phoneBest = -1, int frames = 0);
   // The item list the second pass builds for hypothesis h (sequence of its words).
   void secondPassItems(const FSGNodeTypeItemAC& h, int echo, FSGNodeTypeItemAC* items, int* penalty) const;
 
@@ -83,6 +88,10 @@ class CommandGrammar {
   std::vector<int> mainList, mailList, appointmentList, spellingList;
   int nameRule = -1, callRule = -1, echoRule = -1;
   int threshold = 100;   // the confidence test's rejection threshold
+  int phoneRule = -1;    // the free phone loop over the speaker's models (made by build)
+  double rejectBelow = kRejectBelow;   // the lowest calibrated confidence accepted; below 0: off
+  static constexpr double kRejectBelow = 0.005;   // chosen on espeak-ng en-us (bench_namefind)
+  double lastConfidence = -1;   // the calibrated confidence of the last test (-1: not computed)
   bool tmpRuleFailed = false;   // a temporary rule could not be set: the program must end
   static constexpr int kMaxSecondPass = 12;
   static constexpr int kEchoPenalty = 60;

@@ -23,6 +23,7 @@
 #include "apps/namefind/app.h"
 #include "apps/namefind/commands.h"
 #include "audio/channel.h"
+#include "audio/frontend.h"
 #include "audio/utterance.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
@@ -142,8 +143,15 @@ bool makeUtterances() {
   for (Spoken* sp : all) {
     Spoken& s = *sp;
     const std::string raw = std::string(dir) + "/raw.wav", wav = std::string(dir) + "/u.wav";
-    const std::string cmd = "espeak-ng -v en-us -w '" + raw + "' '" + s.text + "' && sox -q '" + raw +
-                            "' -r 11025 -c 1 -b 16 '" + wav + "' pad 0.3 0.5";
+    // VLM_BENCH_VOICE: another espeak-ng voice (e.g. en-gb-x-rp+m5), or flite:VOICE (slt, kal16, ...)
+    const char* v = std::getenv("VLM_BENCH_VOICE");
+    const std::string voice = v && *v ? v : "en-us";
+    const std::string say = voice.rfind("flite:", 0) == 0
+                                ? "flite -voice " + voice.substr(6) + " -o '" + raw + "' -t '" + s.text + "'"
+                                : "espeak-ng -v " + voice + " -w '" + raw + "' '" + s.text + "'";
+    // a microphone's low noise under the pauses, not digital silence
+    const std::string cmd = say + " && sox -q '" + raw + "' -r 11025 -c 1 -b 16 '" + wav +
+                            "' pad 0.3 0.5 dither -s";
     if (std::system(cmd.c_str()) != 0) return false;
     FileWavChannel channel;
     if (!channel.open(wav.c_str())) return false;
@@ -161,6 +169,7 @@ Utterance* utteranceOf(const Spoken& s) {
   auto* u = new Utterance(nullptr);
   for (const Frame& f : s.frames) u->frames.add(f);
   u->flags = Utterance::UTT_STARTED | Utterance::UTT_COMPLETE;
+  hearWhole(u);   // each utterance on its own normaliser, as namefind hears it
   return u;
 }
 
@@ -234,6 +243,7 @@ BENCHMARK(BM_Recognise)->Arg(20)->Arg(200)->Arg(2000)->Iterations(2)->Unit(bench
 struct Judged {
   std::string first, accepted;
   int ref = 0, best = 0;
+  double confidence = -1;   // the calibrated confidence (-1: not computed)
 };
 
 Judged judge(Grammar& g, Recognizer& recognizer, const Spoken& s, bool withConfidence) {
@@ -248,9 +258,16 @@ Judged judge(Grammar& g, Recognizer& recognizer, const Spoken& s, bool withConfi
   toAscii(*u->result->at(0), &g.words, text, sizeof text);
   j.first = text;
   const int saved = g.grammar->threshold;
-  if (!withConfidence) g.grammar->threshold = 1 << 28;
+  const double savedBelow = g.grammar->rejectBelow;
+  if (!withConfidence) {
+    g.grammar->threshold = 1 << 28;
+    g.grammar->rejectBelow = -1;
+  }
+  g.grammar->lastConfidence = -1;
   Utterance* kept = g.grammar->secondPass(&recognizer, u, 1);
-  if (!withConfidence) g.grammar->threshold = saved;
+  j.confidence = g.grammar->lastConfidence;
+  g.grammar->threshold = saved;
+  g.grammar->rejectBelow = savedBelow;
   if (kept == nullptr) return j;
   j.ref = kept->phoneLoopScore;
   j.best = kept->result->at(0)->score;
@@ -285,8 +302,8 @@ void rejectionTable() {
     commandsKept += !j.accepted.empty();
     const int ratio = j.ref != 0 ? (j.best - j.ref) * 200 / j.ref : 0;
     if (j.ref > 0) commandMax = std::max(commandMax, j.best * 1000 / j.ref);
-    std::printf("  %-28s -> %-28s %-28s %7d %7d %4d\n", s.text, plain.first.c_str(),
-                j.accepted.empty() ? "(rejected)" : j.accepted.c_str(), j.ref, j.best, ratio);
+    std::printf("  %-28s -> %-28s %-28s %7d %7d %4d %6.3f\n", s.text, plain.first.c_str(),
+                j.accepted.empty() ? "(rejected)" : j.accepted.c_str(), j.ref, j.best, ratio, j.confidence);
   }
   int rejected = 0;
   std::printf("\nnot commands:\n");
@@ -295,8 +312,8 @@ void rejectionTable() {
     rejected += j.accepted.empty();
     const int ratio = j.ref != 0 ? (j.best - j.ref) * 200 / j.ref : 0;
     if (j.ref > 0) otherMin = std::min(otherMin, j.best * 1000 / j.ref);
-    std::printf("  %-36s -> %-28s %7d %7d %4d\n", s.text, j.accepted.empty() ? "(rejected)" : j.accepted.c_str(), j.ref,
-                j.best, ratio);
+    std::printf("  %-36s -> %-28s %7d %7d %4d %6.3f\n", s.text, j.accepted.empty() ? "(rejected)" : j.accepted.c_str(),
+                j.ref, j.best, ratio, j.confidence);
   }
   const double n = static_cast<double>(moreCommands().size());
   std::printf("\ncommand accuracy: first pass %.0f %%, second pass and confidence test %.0f %% (%d of %zu kept)\n",
