@@ -103,9 +103,11 @@ struct Search {
   WordEndSorter endSorter;
   OC<OutOfVocabularyElement> oovCur{16, 16}, oovNext{16, 16};
 
-  // per-frame pel score cache: valid where stamp equals the frame's stamp
-  int pelScores[kPelCount];
-  unsigned pelStamp[kPelCount];
+  // per-frame pel score cache: valid where stamp equals the frame's stamp. The stamps start
+  // cleared: a leftover number in new memory that equalled a frame's stamp would pass off
+  // whatever pelScores held as the pel's score.
+  int pelScores[kPelCount] = {};
+  unsigned pelStamp[kPelCount] = {};
   int neededPels[kPelCount];
   unsigned stamp = 0;
   const Frame* frame = nullptr;

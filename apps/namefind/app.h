@@ -176,6 +176,9 @@ class NamefindApp {
   // main dialog's result lists then have no utterance).
   Utterance* lastUtterance() const;
   void keepUtterance(Utterance* utt);
+  // A spelled utterance the entry or find dialog accepted joins the kept ones (training adapts
+  // on each through the dictionary its result was recognised with).
+  void keepSpelledUtterance(Utterance* utt);
   void forgetUtterances();
   const std::string& trainCaption() const { return trainText; }
 

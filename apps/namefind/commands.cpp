@@ -371,6 +371,8 @@ void CommandGrammar::build(std::vector<std::string>* bad, std::vector<int>* out,
   buildNameRule(bad, out);
   buildCommandRules(bad, nullptr, pathRoot);
   buildBuiltIns();
+  // The confidence test's second reference; without it (a full table) only the ratio applies.
+  phoneRule = addPhoneLoopRule(words, rules);
 }
 
 // ---- second pass -----------------------------------------------------------------------------
@@ -426,7 +428,11 @@ void CommandGrammar::secondPassItems(const FSGNodeTypeItemAC& h, int echo, FSGNo
   *penalty = p;
 }
 
-bool CommandGrammar::confident(int ref, int best) {
+bool CommandGrammar::confident(int ref, int best, int phoneBest, int frames) {
+  if (phoneBest >= 0 && frames > 0) {
+    lastCostAbovePhones = static_cast<double>(best - phoneBest) / frames;
+    if (maxCostAbovePhones >= 0 && lastCostAbovePhones > maxCostAbovePhones) return false;
+  }
   int ratio = 0;
   if (ref >= best || !phoneLoopRatio(ref, best, &ratio)) return true;
   if (ratio > threshold) return false;
@@ -462,6 +468,12 @@ Utterance* CommandGrammar::secondPass(Recognizer* recognizer, Utterance* utt, in
     tmpRules.push_back(index);
     origin[index] = hypothesisRule(*result->at(i));
   }
+  // The free phone loop alone first (the temporary rules are made, so the first pass's result
+  // is no longer needed); the second pass then leaves its own result on the utterance.
+  int phoneBest = -1;
+  if (!tmpRules.empty() && phoneRule >= 0 && maxCostAbovePhones >= 0 && recognizer->recognize(utt, &phoneRule, 1) > 0 &&
+      utt->result != nullptr && utt->result->count() > 0)
+    phoneBest = utt->result->at(0)->score;
   const int found = tmpRules.empty() ? 0 : recognizer->recognize(utt, tmpRules.data(), static_cast<int>(tmpRules.size()));
   for (auto it = tmpRules.rbegin(); it != tmpRules.rend(); ++it) rules->deleteRule(*it);
   result = utt->result;
@@ -469,7 +481,7 @@ Utterance* CommandGrammar::secondPass(Recognizer* recognizer, Utterance* utt, in
     delete utt;
     return nullptr;
   }
-  if (!confident(utt->phoneLoopScore, result->at(0)->score)) {
+  if (!confident(utt->phoneLoopScore, result->at(0)->score, phoneBest, utt->frameCount())) {
     delete utt;
     return nullptr;
   }

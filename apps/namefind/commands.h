@@ -63,8 +63,16 @@ class CommandGrammar {
   // and applies the confidence test. Returns the utterance when accepted; a rejected utterance
   // is deleted and null returned. echo: the current echo setting.
   Utterance* secondPass(Recognizer* recognizer, Utterance* utt, int echo);
-  // The confidence test alone: true when accepted (moves the threshold).
-  bool confident(int ref, int best);
+  // The confidence test alone: true when accepted (moves the threshold). The phone-loop ratio
+  // of best against ref passes every result whose score is not above ref, and with our models
+  // the phone loop (scored with the coarse generic models) nearly always scores above the
+  // grammar, commands or not. So when the free phone loop over the speaker's own models was
+  // searched too (phoneBest >= 0), the result is also rejected when it costs more than
+  // maxCostAbovePhones per frame above that loop: speech that is no command fits free phones
+  // far better than any word sequence of the grammar. The cost per frame, unlike a ratio of
+  // the totals, does not shift with the length of the pauses around the speech (the pauses
+  // cost the same on both paths and only dilute it).
+  bool confident(int ref, int best, int phoneBest = -1, int frames = 0);
   // The item list the second pass builds for hypothesis h (sequence of its words).
   void secondPassItems(const FSGNodeTypeItemAC& h, int echo, FSGNodeTypeItemAC* items, int* penalty) const;
 
@@ -83,6 +91,11 @@ class CommandGrammar {
   std::vector<int> mainList, mailList, appointmentList, spellingList;
   int nameRule = -1, callRule = -1, echoRule = -1;
   int threshold = 100;   // the confidence test's rejection threshold
+  int phoneRule = -1;    // the free phone loop over the speaker's models (made by build)
+  double maxCostAbovePhones = kMaxCostAbovePhones;   // per frame; below 0: the test is off
+  // Chosen on the allowed voices of bench_namefind (docs/namefind.md, "The confidence test").
+  static constexpr double kMaxCostAbovePhones = 2.0;
+  double lastCostAbovePhones = 0;   // of the last test that searched the free phone loop
   bool tmpRuleFailed = false;   // a temporary rule could not be set: the program must end
   static constexpr int kMaxSecondPass = 12;
   static constexpr int kEchoPenalty = 60;

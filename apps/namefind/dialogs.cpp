@@ -262,8 +262,13 @@ void MainDialog::bringForward() {
 }
 
 bool MainDialog::forwardActivation() {
-  // The settings dialogs have no microphone: they take the activation and nothing happens.
-  return subDialog != nullptr || (actionDialogs && actionDialogs->activate());
+  // The open sub-dialog takes the activation: the pronunciation, find and entry dialogs turn their
+  // microphone on; the settings dialogs have none, and nothing happens.
+  if (subDialog != nullptr) {
+    if (auto* withMic = dynamic_cast<ControlDialog*>(subDialog)) withMic->listen();
+    return true;
+  }
+  return actionDialogs && actionDialogs->activate();
 }
 
 void MainDialog::runExit() {

@@ -90,8 +90,11 @@ bool SpellingInput::utterance(Utterance* utt) {
         if (const char* n = app->spellingWords()->nameOf(h[k].value)) names.push_back(n);
     letters = lettersOf(names);
   }
-  delete utt;
-  if (letters.empty()) return false;
+  if (letters.empty()) {
+    delete utt;
+    return false;
+  }
+  app->keepSpelledUtterance(utt);
   if (static_cast<int>(spelled.size()) >= kSpelledUtterances) spelled.erase(spelled.begin());
   spelled.push_back(letters);
   showButtons();

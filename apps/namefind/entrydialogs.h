@@ -33,6 +33,9 @@ class ControlDialog : public QDialog, public PronunciationView, public SpellingV
   void played(const std::string& spelling) override;
   // Runs the dialog modally; its result (1 accepted).
   int run();
+  // A second start of the program (forwarded by the main dialog): the dialog's microphone is
+  // turned on when it is off.
+  virtual void listen() = 0;
 
  protected:
   QPushButton* addButton(int id, const char* name, const char* caption);
@@ -51,6 +54,9 @@ class PronunciationDialog : public ControlDialog {
  public:
   PronunciationDialog(NamefindApp* app, std::vector<PronWord>* words, bool fromEntryEditor, QWidget* parent);
   PronunciationLogic& logic() { return pron; }
+  void listen() override {
+    if (!pron.micOn()) pron.toggleMic();
+  }
 
  private:
   PronunciationLogic pron;
@@ -60,6 +66,9 @@ class FindDialog : public ControlDialog {
  public:
   FindDialog(NamefindApp* app, QWidget* parent);
   int chosen = -1;   // the entry chosen
+  void listen() override {
+    if (!find.spelling().micOn()) find.spelling().toggleMic();
+  }
 
  private:
   FindLogic find;
@@ -69,6 +78,9 @@ class EntryDialog : public ControlDialog {
  public:
   // view: the main dialog (runs the pronunciation step).
   EntryDialog(NamefindApp* app, NamefindView* view, bool editing, QWidget* parent);
+  void listen() override {
+    if (!entry.spelling().micOn()) entry.spelling().toggleMic();
+  }
 
  private:
   void ok();

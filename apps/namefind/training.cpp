@@ -317,6 +317,16 @@ void NamefindApp::keepUtterance(Utterance* utt) {
   if (fifo && utt) fifo->advancePoint(utt);
 }
 
+void NamefindApp::keepSpelledUtterance(Utterance* utt) {
+  if (utt == nullptr) return;
+  if (!fifo) {
+    delete utt;
+    return;
+  }
+  delete fifo->advancePoint(utt);   // the oldest, when the queue was full
+  if (currentUtt != nullptr && !fifo->isUttInFifo(currentUtt)) currentUtt = nullptr;
+}
+
 void NamefindApp::forgetUtterances() {
   if (fifo) fifo->removeAll();
   currentUtt = nullptr;

@@ -197,6 +197,28 @@ TEST(CommandGrammar, ConfidenceThresholdSettlesAt80) {
   EXPECT_FALSE(g.grammar.confident(1000, 1405));  // ratio 81
 }
 
+// With the free phone loop searched too, a result that costs more than the limit per frame above
+// it is rejected even where the ratio test does not apply (best <= ref, as with our models), and
+// the ratio's threshold is left alone; a limit below 0 turns the test off.
+TEST(CommandGrammar, FreePhoneLoopRejectsWhatTheRatioPasses) {
+  Grammar g;
+  ASSERT_GE(g.grammar.phoneRule, 0);
+  struct Case {
+    int phoneBest;
+    bool accepted;
+  } cases[] = {{700, false},    // 3 per frame above free phones: other speech
+               {799, false},    // just over the limit of 2
+               {800, true},     // at the limit
+               {1100, true},    // the command fits better than free phones
+               {-1, true}};     // no phone-loop search: the ratio alone
+  for (const Case& c : cases) {
+    EXPECT_EQ(g.grammar.confident(1500, 1000, c.phoneBest, 100), c.accepted) << c.phoneBest;
+    EXPECT_EQ(g.grammar.threshold, 100);
+  }
+  g.grammar.maxCostAbovePhones = -1;
+  EXPECT_TRUE(g.grammar.confident(1500, 1000, 700, 100));
+}
+
 TEST(CommandGrammar, TwoThousandContactsAreEachFound) {
   // Names no dictionary holds (letter-to-sound), in a dictionary sized as namefind sizes it.
   const char* syllables[] = {"bal", "dor", "ven", "mir", "tas", "kel", "ron", "sil", "gar", "lun",

@@ -148,30 +148,52 @@ TEST(NamefindProgram, DialogThatWillNotCloseAfterTheScriptFailsTheRun) {
   EXPECT_TRUE(has(r.out, "exit 1\n")) << r.out;
 }
 
-TEST(NamefindProgram, SecondStartBringsTheFirstForwardListening) {
-  DataDir dir("e2e-second");
-  if (!nftest::speak("echo off", dir.file("echo.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
-  // The first copy waits for the activation, then for the utterance it starts.
-  nftest::writeFile(dir.file("script.txt"), "sleep 4000\nwait 30\ndone\n");
-  const std::string env = environment(dir, dir.file("echo.wav"));
+// Runs a first copy on script, starts a second copy once the first is up (and its transcript
+// holds waitFor), and returns the first copy's transcript (the second copy's checked on the way).
+std::string withSecondStart(const DataDir& dir, const std::string& mic, const std::string& script,
+                            const std::string& waitFor = "") {
+  nftest::writeFile(dir.file("script.txt"), script);
+  const std::string env = environment(dir, mic);
   const std::string first = env + " " + program("namefind") + " --script '" + dir.file("script.txt") + "' > '" +
                             dir.file("first.txt") + "' 2>/dev/null; echo $? > '" + dir.file("first.status") + "'";
-  ASSERT_EQ(std::system(("(" + first + ") &").c_str()), 0);
+  EXPECT_EQ(std::system(("(" + first + ") &").c_str()), 0);
   for (int i = 0; i < 1000 && !nftest::exists(dir.file("run/vlmHwnd")); i++) usleep(10000);
-  ASSERT_TRUE(nftest::exists(dir.file("run/vlmHwnd")));
+  EXPECT_TRUE(nftest::exists(dir.file("run/vlmHwnd")));
+  for (int i = 0; i < 1000 && !has(nftest::readFile(dir.file("first.txt")), waitFor); i++) usleep(10000);
   Outcome second = run(env + " " + program("namefind-phone") + " 2>/dev/null");
   EXPECT_EQ(second.status, 0);
   EXPECT_TRUE(has(second.out, "action activate-running\nexit 0\n")) << second.out;
   for (int i = 0; i < 6000 && !nftest::exists(dir.file("first.status")); i++) usleep(10000);
   const std::string out = nftest::readFile(dir.file("first.txt"));
   EXPECT_EQ(nftest::readFile(dir.file("first.status")), "0\n") << out;
+  EXPECT_FALSE(nftest::exists(dir.file("run/vlmHwnd")));   // removed at exit
+  return out;
+}
+
+TEST(NamefindProgram, SecondStartBringsTheFirstForwardListening) {
+  DataDir dir("e2e-second");
+  if (!nftest::speak("echo off", dir.file("echo.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
+  // The first copy waits for the activation, then for the utterance it starts.
+  const std::string out = withSecondStart(dir, dir.file("echo.wav"), "sleep 4000\nwait 30\ndone\n");
   // The activation turns the microphone on (at once, or after the start when it came earlier).
   const size_t message = out.find("message 2026\n");
   ASSERT_NE(message, std::string::npos) << out;
   EXPECT_NE(out.find("text main.mic \"mic is On\"\n", message), std::string::npos) << out;
   EXPECT_TRUE(has(out, "list main.phrases ")) << out;
   EXPECT_TRUE(has(out, "\"echo off\"")) << out;
-  EXPECT_FALSE(nftest::exists(dir.file("run/vlmHwnd")));   // removed at exit
+}
+
+// With the find dialog open, the activation goes to it: its microphone comes on, not the main
+// dialog's.
+TEST(NamefindProgram, SecondStartTurnsAnOpenDialogsMicrophoneOn) {
+  DataDir dir("e2e-second-find");
+  if (!nftest::speak("alpha", dir.file("alpha.wav"))) GTEST_SKIP() << "espeak-ng is not installed";
+  const std::string out = withSecondStart(dir, dir.file("alpha.wav"), "tap find\nsleep 6000\nwait 30\ntap done\nsleep 200\ndone\n",
+                                          "dialog find shown\n");
+  const size_t message = out.find("message 2026\n");
+  ASSERT_NE(message, std::string::npos) << out;
+  EXPECT_NE(out.find("text find.mic \"mic is On\"\n", message), std::string::npos) << out;
+  EXPECT_EQ(out.find("text main.mic \"mic is On\"\n", message), std::string::npos) << out;
 }
 
 TEST(NamefindProgram, FirstStartOpensOptions) {
