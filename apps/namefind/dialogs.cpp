@@ -159,7 +159,9 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
     });
   micTimer.setInterval(20);
   connect(&micTimer, &QTimer::timeout, this, [this] { logic.timerTick(); });
-  actionDialogs = std::make_unique<ActionDialogs>(this, &logic, this, logic.actionsInUse());
+  actionDialogs = std::make_unique<ActionDialogs>(
+      this, &logic, this, logic.actionsInUse(),
+      [this](QDialog* dialog, const std::function<int()>& run) { return runSubDialog(dialog, run); });
   logic.setActions(actionDialogs.get());
 }
 
@@ -263,7 +265,9 @@ void MainDialog::bringForward() {
 
 bool MainDialog::forwardActivation() {
   // The settings dialogs have no microphone: they take the activation and nothing happens.
-  return subDialog != nullptr || (actionDialogs && actionDialogs->activate());
+  // An open action dialog takes it first (its microphone turns on); the others are run as
+  // sub-dialogs too.
+  return (actionDialogs && actionDialogs->activate()) || subDialog != nullptr;
 }
 
 void MainDialog::runExit() {
