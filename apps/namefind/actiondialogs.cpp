@@ -782,7 +782,9 @@ class AppointmentDialog : public QDialog {
         take();
         panel->off();
         CalendarPopup popup(logic.shownDate(start), this);
+        nested = true;
         if (popup.run()) logic.pickDate(start, popup.chosen);
+        nested = false;
         showFields();
       });
     }
@@ -803,7 +805,10 @@ class AppointmentDialog : public QDialog {
   int popList(const std::vector<std::string>& items, int current) {
     panel->off();
     ListPopup popup(items, current, this);
-    return popup.run() ? popup.chosen : -1;
+    nested = true;
+    const int result = popup.run() ? popup.chosen : -1;
+    nested = false;
+    return result;
   }
   std::vector<std::pair<const char*, std::string*>> fields() {
     return {{"subject", &logic.subject}, {"startDate", &logic.startDate}, {"startTime", &logic.startTime},
@@ -845,7 +850,7 @@ class AppointmentDialog : public QDialog {
   NamefindApp* app;
   AppointmentLogic logic;
   std::unique_ptr<SpeechPanel> panel;
-  bool nested = false;   // the find dialog is open over this one
+  bool nested = false;   // the find dialog or a pop-up is open over this one
   bool shownOnce = false;
 };
 
