@@ -259,7 +259,7 @@ TEST(NamefindActionsProgram, MailFindItAndTrain) {
   nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nmic\nwait 30\ntap train\ntap train\ntap find\n"
                                             "type edit castellano\nselect results 1\nselect choices 2\n"
                                             "type title hello\ntap send\ndone\n");
-  Outcome r = run(environment(dir, mic) + " " + namefind(dir));
+  Outcome r = run(environment(dir, mic) + " VELMORA_MIC_FAST=1 " + namefind(dir));
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(has(r.out, "action mail \"\"\ndialog main hidden\ndialog mail shown\n")) << r.out;
   EXPECT_TRUE(has(r.out, "select mail.phrases 1\ntext mail.pron \"mork@s.torn")) << r.out;
@@ -292,7 +292,7 @@ TEST(NamefindActionsProgram, AppointmentPopUpsAndFindIt) {
                                             "tap pickStartDate\ntap next\ntap day5\ntap pickReminder\nselect items 7\n"
                                             "tap find\ntype edit tarnowicz\nselect results 1\ntap send\ndone\n");
   const time_t now = time(nullptr);
-  Outcome r = run(environment(dir, mic) + " " + namefind(dir));
+  Outcome r = run(environment(dir, mic) + " VELMORA_MIC_FAST=1 " + namefind(dir));
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(has(r.out, "text appointment.startTime \"3:00 PM\"\n")) << r.out;
   // The list stands on the time filled in by voice, not on "12:00 AM".
