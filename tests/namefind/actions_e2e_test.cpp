@@ -325,3 +325,28 @@ TEST(NamefindActionsProgram, AppointmentPopUpsAndFindIt) {
   EXPECT_EQ(e.end.hour, 11);
   EXPECT_EQ(e.reminderMinutes, 15);
 }
+
+// A second start while the mail dialog is open: the mail dialog takes the activation and listens
+// (the main dialog behind it is hidden and does not).
+TEST(NamefindActionsProgram, SecondStartTurnsTheMailDialogsMicrophoneOn) {
+  DataDir dir("e2e-act-activate");
+  std::string mic;
+  if (!prepare(dir, {"send mail", "look up marcus tarnowicz"}, &mic)) GTEST_SKIP() << "espeak-ng is not installed";
+  nftest::writeFile(dir.file("script.txt"), "mic\nwait 30\nsleep 4000\nwait 30\ntap cancel\ndone\n");
+  const std::string env = environment(dir, mic) + " VELMORA_MIC_FAST=1";
+  const std::string first = env + " " + namefind(dir) + " > '" + dir.file("first.txt") + "'; echo $? > '" +
+                            dir.file("first.status") + "'";
+  ASSERT_EQ(std::system(("(" + first + ") &").c_str()), 0);
+  for (int i = 0; i < 2000 && !has(nftest::readFile(dir.file("first.txt")), "dialog mail shown\n"); i++) usleep(10000);
+  Outcome second = run(env + " '" + vlmtest::binDir() + "/namefind' 2>/dev/null");
+  EXPECT_EQ(second.status, 0);
+  EXPECT_TRUE(has(second.out, "action activate-running\nexit 0\n")) << second.out;
+  for (int i = 0; i < 6000 && !nftest::exists(dir.file("first.status")); i++) usleep(10000);
+  const std::string out = nftest::readFile(dir.file("first.txt"));
+  EXPECT_EQ(nftest::readFile(dir.file("first.status")), "0\n") << out;
+  const size_t message = out.find("message 2026\n");
+  ASSERT_NE(message, std::string::npos) << out;
+  EXPECT_TRUE(has(out.substr(message), "text mail.mic \"mic is On\"\n")) << out;
+  EXPECT_FALSE(has(out.substr(message), "text main.mic \"mic is On\"\n")) << out;
+  EXPECT_TRUE(has(out.substr(message), "text mail.to \"m.tarnowicz@example.com\"\n")) << out;
+}
