@@ -1095,6 +1095,7 @@ DialogSpeech::Outcome DialogSpeech::utterance(Utterance* utt) {
   CommandGrammar* grammar = shell->grammar();
   hearWhole(utt);
   micOff();   // one utterance per tap
+  shell->state().uttsSinceNag++;   // every utterance handed to recognition counts towards the nag
   if (recog == nullptr || grammar == nullptr || list == nullptr || list->empty()) {
     delete utt;
     return eNothing;

@@ -92,7 +92,9 @@ TEST(NamefindDialogSpeech, HeardThroughTheSecondPassAndTrainedWithTheOneShotWarn
   DialogSpeech speech(&app, &app.grammar()->appointmentList);
   EXPECT_FALSE(speech.trainEnabled());   // nothing heard yet
   EXPECT_FALSE(speech.train());
+  const int utterances = app.state().uttsSinceNag;
   ASSERT_EQ(listen(&speech), DialogSpeech::eHeard);
+  EXPECT_EQ(app.state().uttsSinceNag, utterances + 1);
   EXPECT_FALSE(speech.micOn());   // one utterance per tap
   ASSERT_FALSE(speech.phrases().empty());
   EXPECT_EQ(speech.phrases()[0], "tomorrow 3 to 4");
