@@ -10,7 +10,9 @@
 #include "apps/namefind/actions.h"
 #include "apps/namefind/app.h"
 #include "apps/namefind/commands.h"
+#include "audio/utterance.h"
 #include "fixture.h"
+#include "search/result.h"
 
 using namespace vlm;
 using nftest::DataDir;
@@ -106,6 +108,13 @@ TEST(NamefindDialogSpeech, HeardThroughTheSecondPassAndTrainedWithTheOneShotWarn
   ASSERT_NE(app.lastUtterance(), nullptr);
   EXPECT_FALSE(view.enabled[kIdTrain]);
   EXPECT_FALSE(speech.selectPhrase(static_cast<int>(speech.phrases().size())));
+  // A phrase tapped becomes the hypothesis heard (and the one trained).
+  const int last = static_cast<int>(speech.phrases().size()) - 1;
+  EXPECT_TRUE(speech.selectPhrase(last));
+  EXPECT_EQ(speech.selected(), last);
+  EXPECT_EQ(speech.heard.text, speech.phrases()[static_cast<size_t>(last)]);
+  EXPECT_EQ(app.lastUtterance()->result->selected, last);
+  EXPECT_TRUE(speech.selectPhrase(0));
 
   // "train": the one-shot warning under its own caption, then twice adapted, then disabled.
   app.state().showAdaptWarning = 1;
