@@ -15,9 +15,14 @@
 #include <QVBoxLayout>
 #include <sys/stat.h>
 
+#include <iterator>
+#include <memory>
+
 #include "apps/common/qtscript.h"
 #include "apps/common/transcript.h"
 #include "apps/namefind/commands.h"
+#include "apps/namefind/entrydialogs.h"
+#include "platform/msgbox.h"
 
 namespace vlm {
 
@@ -275,54 +280,150 @@ class VoiceNoteDialog : public QDialog {
   QTimer timer;
 };
 
-// The microphone, "train" and the phrase list shared by the mail and appointment dialogs.
-struct SpeechControls {
+// Runs a dialog that covers another (a full-screen dialog over the mail or appointment dialog):
+// the one under it is hidden meanwhile.
+int runCovering(QDialog* under, const char* underName, const std::function<int()>& run) {
+  under->hide();
+  transcriptLine(std::string("dialog ") + underName + " hidden");
+  const int result = run();
+  under->show();
+  transcriptLine(std::string("dialog ") + underName + " shown");
+  return result;
+}
+
+// The listening part of the mail and appointment dialogs: the phrases heard, the spelling beside
+// "train" (a tap plays it), "train" and the microphone, over a DialogSpeech.
+class SpeechPanel {
+ public:
+  SpeechPanel(QDialog* dialog, const char* name, NamefindApp* app, NamefindView* view, const std::vector<int>* rules,
+              QVBoxLayout* layout)
+      : speech(app, rules), dialog(dialog), name(name), app(app), view(view) {
+    phrases = new QListWidget;
+    phrases->setObjectName("phrases");
+    mic = makeButton("mic", "mic is Off");
+    train = makeButton("train", "train");
+    train->setEnabled(false);
+    pron = makeButton("pron", "");
+    pron->setFlat(true);
+    auto* row = new QHBoxLayout;
+    row->addWidget(train);
+    row->addWidget(pron, 1);
+    row->addWidget(mic);
+    layout->addWidget(phrases, 1);
+    layout->addLayout(row);
+    timer.setInterval(kSpeechTickMs);
+    QObject::connect(&timer, &QTimer::timeout, dialog, [this] { poll(); });
+    QObject::connect(mic, &QPushButton::clicked, dialog, [this] { toggleMic(); });
+    QObject::connect(train, &QPushButton::clicked, dialog, [this] {
+      if (speech.micOn()) toggleMic();
+      speech.train();
+      showTrain();
+    });
+    QObject::connect(pron, &QPushButton::clicked, dialog, [this] {
+      if (speech.micOn()) toggleMic();
+      if (this->app->playSpelling(speech.spelling) > 0) transcriptAction("play-pron", {speech.spelling});
+    });
+    QObject::connect(phrases, &QListWidget::itemClicked, dialog, [this](QListWidgetItem* item) {
+      transcriptLine(std::string("select ") + this->name + ".phrases " + std::to_string(phrases->row(item) + 1));
+      if (speech.selectPhrase(phrases->row(item))) {
+        showSpelling();
+        showTrain();
+        if (heard) heard();
+      }
+    });
+  }
+  std::function<void()> heard;   // what the dialog does with the hypothesis heard
+  DialogSpeech speech;
+
+  void toggleMic() {
+    const bool on = speech.toggleMic();
+    showText(name, mic, on ? "mic is On" : "mic is Off");
+    if (on) timer.start();
+    else timer.stop();
+  }
+  void off() {
+    timer.stop();
+    if (speech.micOn()) {
+      speech.micOff();
+      showText(name, mic, "mic is Off");
+    }
+  }
+  // Activation from a second start: the microphone turns on.
+  void activate() {
+    if (!speech.micOn()) toggleMic();
+  }
+
+ private:
+  void poll() {
+    const DialogSpeech::Outcome outcome = speech.poll();
+    if (!speech.micOn()) {
+      timer.stop();
+      if (mic->text() != "mic is Off") showText(name, mic, "mic is Off");
+    }
+    switch (outcome) {
+      case DialogSpeech::eNothing: return;
+      case DialogSpeech::eRejected: transcriptAction("rejected"); return;
+      case DialogSpeech::eBroken:
+        // A recognised word sequence could not be made into a rule: the grammar is broken and the
+        // program ends without the exit questions, as from the main dialog.
+        messageBox("Something wrong with tmpRule", "In onSpeech()", eBoxOk, eIconError, eAnswerOk);
+        view->closeMain();
+        dialog->done(0);
+        return;
+      case DialogSpeech::eHeard: break;
+    }
+    phrases->clear();
+    for (const std::string& p : speech.phrases()) phrases->addItem(qs(p));
+    phrases->setCurrentRow(speech.selected());
+    transcriptList(std::string(name) + ".phrases", speech.phrases(), speech.selected());
+    showSpelling();
+    showTrain();
+    if (heard) heard();
+  }
+  void showSpelling() { showText(name, pron, speech.spelling); }
+  void showTrain() {
+    if (train->text().toStdString() != speech.trainCaption()) showText(name, train, speech.trainCaption());
+    if (train->isEnabled() != speech.trainEnabled()) {
+      train->setEnabled(speech.trainEnabled());
+      transcriptLine(std::string("enabled ") + name + ".train " + (speech.trainEnabled() ? "1" : "0"));
+    }
+  }
+
+  QDialog* dialog;
+  const char* name;
+  NamefindApp* app;
+  NamefindView* view;
+  QListWidget* phrases;
   QPushButton* mic;
   QPushButton* train;
-  QListWidget* choices;
+  QPushButton* pron;
+  QTimer timer;
 };
 
-SpeechControls speechRow(QVBoxLayout* layout) {
-  SpeechControls c{makeButton("mic", "mic is Off"), makeButton("train", "train"), new QListWidget};
-  c.choices->setObjectName("choices");
-  c.train->setEnabled(false);   // training on the dialogs' utterances is not carried out yet
-  auto* row = new QHBoxLayout;
-  row->addWidget(c.train);
-  row->addWidget(c.mic);
-  layout->addWidget(c.choices, 1);
-  layout->addLayout(row);
-  return c;
+// "find It" of the mail and appointment dialogs: the find dialog over the dialog; the entry
+// chosen, or -1.
+int findContact(NamefindApp* app, QDialog* dialog, const char* name, bool* nested) {
+  FindDialog find(app, dialog);
+  *nested = true;
+  const int accepted = runCovering(dialog, name, [&find] { return find.run(); });
+  *nested = false;
+  return accepted ? find.chosen : -1;
 }
 
-// "mic" of the mail and appointment dialogs: turns the dialog's listening on or off, with the
-// timer that polls it.
-void toggleDialogMic(DialogSpeech& speech, QTimer& timer, const char* dialog, const SpeechControls& controls) {
-  const bool on = speech.toggleMic();
-  showText(dialog, controls.mic, on ? "mic is On" : "mic is Off");
-  if (on) timer.start();
-  else timer.stop();
-}
-
-// One poll of a dialog's listening: true when an utterance was heard; the caption goes back to
-// "mic is Off" when the microphone has stopped.
-bool pollDialogMic(DialogSpeech& speech, QTimer& timer, const char* dialog, const SpeechControls& controls) {
-  const bool heard = speech.poll();
-  if (!speech.micOn()) {
-    timer.stop();
-    showText(dialog, controls.mic, "mic is Off");
-  }
-  return heard;
+const Row* rowOfEntry(NamefindApp* app, int entry) {
+  TsvStore* store = app->contactStore();
+  if (store == nullptr || entry < 0 || entry >= static_cast<int>(store->entries.size())) return nullptr;
+  const Entry& e = store->entries[static_cast<size_t>(entry)];
+  return e.row >= 0 && e.row < static_cast<int>(store->rows.size()) ? &store->rows[static_cast<size_t>(e.row)] : nullptr;
 }
 
 // ---- mail -------------------------------------------------------------------------------------
 
 class MailDialog : public QDialog {
  public:
-  MailDialog(NamefindApp* app, HeldMail* held, const std::string& address, QWidget* parent,
+  MailDialog(NamefindApp* app, NamefindView* view, HeldMail* held, const std::string& address, QWidget* parent,
              std::function<void(const std::string&, const std::vector<std::string>&)> report)
-      : QDialog(parent), app(app),
-        logic(&app->state(), held, address, report),
-        speech(app, app->grammar() ? &app->grammar()->mailList : nullptr) {
+      : QDialog(parent), app(app), logic(&app->state(), held, address, report) {
     setObjectName("mail");
     resize(kWidth, kHeight);
     auto* layout = new QVBoxLayout(this);
@@ -344,7 +445,12 @@ class MailDialog : public QDialog {
     marker->setObjectName("voiceMarker");
     form->addWidget(marker, 0, 2);
     layout->addLayout(form);
-    controls = speechRow(layout);
+    choices = new QListWidget;
+    choices->setObjectName("choices");
+    layout->addWidget(choices, 1);
+    panel = std::make_unique<SpeechPanel>(this, "mail", app, view, app->grammar() ? &app->grammar()->mailList : nullptr,
+                                          layout);
+    panel->heard = [this] { heard(); };
     connect(done, &QPushButton::clicked, this, [this] {
       take();
       if (logic.done()) finish(1);
@@ -355,7 +461,7 @@ class MailDialog : public QDialog {
     });
     connect(button("hold"), &QPushButton::clicked, this, [this] {
       take();
-      speech.micOff();
+      panel->off();
       logic.hold();
       transcriptAction("mail-held", {logic.to});
       finish(0);
@@ -364,14 +470,16 @@ class MailDialog : public QDialog {
       logic.cancel();
       finish(0);
     });
+    connect(button("find"), &QPushButton::clicked, this, [this] {
+      panel->off();
+      const int entry = findContact(this->app, this, "mail", &nested);
+      if (entry >= 0) chooseContacts({entry});
+    });
     connect(button("voiceMail"), &QPushButton::clicked, this, [this] { voiceNote(); });
-    connect(controls.mic, &QPushButton::clicked, this, [this] { toggleMic(); });
-    connect(controls.choices, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-      transcriptLine("select mail.choices " + std::to_string(controls.choices->row(item) + 1));
+    connect(choices, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+      transcriptLine("select mail.choices " + std::to_string(choices->row(item) + 1));
       showText("mail", findChild<QLineEdit*>("to"), ss(item->text()));
     });
-    timer.setInterval(kSpeechTickMs);
-    connect(&timer, &QTimer::timeout, this, [this] { poll(); });
   }
 
   void run(bool voice) {
@@ -384,13 +492,12 @@ class MailDialog : public QDialog {
     showMarker();
     if (voice) QMetaObject::invokeMethod(this, [this] { voiceNote(); }, Qt::QueuedConnection);
     runModalDialog(this);
-    timer.stop();
-    speech.micOff();
+    panel->off();
     transcriptLine("dialog mail closed");
   }
   void activate() {
     if (voiceDialog) voiceDialog->activate();
-    else if (!speech.micOn()) toggleMic();
+    else if (!nested) panel->activate();
   }
 
  private:
@@ -406,8 +513,7 @@ class MailDialog : public QDialog {
     logic.body = ss(findChild<QLineEdit*>("body")->text());
   }
   void finish(int result) {
-    timer.stop();
-    speech.micOff();
+    panel->off();
     done(result);
   }
   void showMarker() {
@@ -415,48 +521,154 @@ class MailDialog : public QDialog {
     transcriptLine(std::string("check mail.voiceMarker ") + (logic.hasRecording() ? "1" : "0"));
   }
   void voiceNote() {
-    speech.micOff();
-    timer.stop();
-    showText("mail", controls.mic, "mic is Off");
+    panel->off();
     VoiceNoteDialog dialog(app->channel(), logic.recording(), this);
     voiceDialog = &dialog;
-    dialog.run();
+    runCovering(this, "mail", [&dialog] {
+      dialog.run();
+      return 1;
+    });
     voiceDialog = nullptr;
     showMarker();
   }
-  void toggleMic() { toggleDialogMic(speech, timer, "mail", controls); }
-  void poll() {
-    if (!pollDialogMic(speech, timer, "mail", controls)) return;
-    transcriptLine("list mail.phrases 1 " + quoted(speech.heard.text));
-    if (speech.heard.nameRule) {
-      // The contacts' e-mail lines go into the choice list; the first fills "to:".
-      std::vector<std::string> lines;
-      TsvStore* store = app->contactStore();
-      for (int entry : speech.heard.contactEntries) {
-        const Entry& e = store->entries[static_cast<size_t>(entry)];
-        const Row* row = e.row >= 0 ? &store->rows[static_cast<size_t>(e.row)] : nullptr;
-        for (const char* column : {"email1", "email2"}) {
-          const int index = tsvColumnIndex(column);
-          const std::string address = row && index >= 0 ? row->text(index) : std::string();
-          if (!address.empty()) lines.push_back(address);
-        }
-      }
-      controls.choices->clear();
-      for (const std::string& l : lines) controls.choices->addItem(qs(l));
-      reportList("mail.choices", lines);
-      if (!lines.empty()) showText("mail", findChild<QLineEdit*>("to"), lines[0]);
-    } else if (speech.heard.text == "voice mail") {
-      QMetaObject::invokeMethod(this, [this] { voiceNote(); }, Qt::QueuedConnection);
-    }
+  // The e-mail lines of the contacts go into the choice list; the first fills "to:".
+  void chooseContacts(const std::vector<int>& entries) {
+    take();
+    std::vector<const Row*> rows;
+    for (int e : entries) rows.push_back(rowOfEntry(app, e));
+    if (!logic.chooseContacts(rows)) logic.addressChoices.clear();
+    choices->clear();
+    for (const std::string& l : logic.addressChoices) choices->addItem(qs(l));
+    reportList("mail.choices", logic.addressChoices);
+    show(logic.to, "to");
+  }
+  void heard() {
+    const DialogSpeech::Heard& h = panel->speech.heard;
+    if (h.nameRule) chooseContacts(h.contactEntries);
+    else if (h.text == "voice mail") QMetaObject::invokeMethod(this, [this] { voiceNote(); }, Qt::QueuedConnection);
   }
 
   NamefindApp* app;
   MailLogic logic;
-  DialogSpeech speech;
   QLabel* marker;
-  SpeechControls controls;
-  QTimer timer;
+  QListWidget* choices;
+  std::unique_ptr<SpeechPanel> panel;
   VoiceNoteDialog* voiceDialog = nullptr;
+  bool nested = false;   // the find dialog is open over this one
+};
+
+// ---- the pop-ups of the appointment dialog ----------------------------------------------------
+
+// The month calendar for a date: the month's name, "prev" and "next", a button per day ("day1"
+// ... "day31") under the weekdays, and "cancel". A day tapped ends it with that date.
+class CalendarPopup : public QDialog {
+ public:
+  CalendarPopup(const LocalTime& shown, QWidget* parent) : QDialog(parent), month(shown) {
+    setObjectName("calendar");
+    setWindowTitle("calendar");
+    auto* layout = new QVBoxLayout(this);
+    auto* bar = new QHBoxLayout;
+    QPushButton* prev = makeButton("prev", "<");
+    caption = new QLabel;
+    caption->setObjectName("month");
+    caption->setAlignment(Qt::AlignCenter);
+    QPushButton* next = makeButton("next", ">");
+    bar->addWidget(prev);
+    bar->addWidget(caption, 1);
+    bar->addWidget(next);
+    layout->addLayout(bar);
+    grid = new QGridLayout;
+    const char* weekdays[] = {"S", "M", "T", "W", "T", "F", "S"};
+    for (int c = 0; c < 7; c++) grid->addWidget(new QLabel(weekdays[c]), 0, c, Qt::AlignCenter);
+    for (int d = 1; d <= 31; d++) {
+      const std::string name = "day" + std::to_string(d);
+      days[d - 1] = makeButton(name.c_str(), std::to_string(d).c_str());
+      days[d - 1]->setCheckable(true);
+      connect(days[d - 1], &QPushButton::clicked, this, [this, d] {
+        chosen = month.choose(d);
+        done(1);
+      });
+    }
+    layout->addLayout(grid);
+    QPushButton* cancel = makeButton("cancel", "cancel");
+    layout->addWidget(cancel);
+    connect(cancel, &QPushButton::clicked, this, [this] { done(0); });
+    connect(prev, &QPushButton::clicked, this, [this] {
+      month.previous();
+      showMonth();
+    });
+    connect(next, &QPushButton::clicked, this, [this] {
+      month.next();
+      showMonth();
+    });
+  }
+  int run() {
+    transcriptLine("dialog calendar shown");
+    showMonth();
+    const int result = runModalDialog(this);
+    transcriptLine("dialog calendar closed");
+    return result;
+  }
+  LocalTime chosen;
+
+ private:
+  void showMonth() {
+    showText("calendar", caption, month.caption());
+    for (int d = 1; d <= 31; d++) grid->removeWidget(days[d - 1]);
+    const int first = month.firstWeekday();
+    for (int d = 1; d <= 31; d++) {
+      QPushButton* b = days[d - 1];
+      const bool in = d <= month.days();
+      b->setVisible(in);
+      b->setChecked(d == month.day);
+      if (in) grid->addWidget(b, 1 + (first + d - 1) / 7, (first + d - 1) % 7);
+    }
+    if (month.day > 0) transcriptLine("select calendar.day " + std::to_string(month.day));
+  }
+  MonthCalendar month;
+  QLabel* caption;
+  QGridLayout* grid;
+  QPushButton* days[31];
+};
+
+// The one-column list for the times, types and reminders: the field's line is the current one;
+// a line tapped ends it with that line.
+class ListPopup : public QDialog {
+ public:
+  ListPopup(const std::vector<std::string>& items, int current, QWidget* parent) : QDialog(parent), items(items), current(current) {
+    setObjectName("list");
+    setWindowTitle("list");
+    auto* layout = new QVBoxLayout(this);
+    list = new QListWidget;
+    list->setObjectName("items");
+    for (const std::string& i : items) list->addItem(qs(i));
+    layout->addWidget(list, 1);
+    QPushButton* cancel = makeButton("cancel", "cancel");
+    layout->addWidget(cancel);
+    connect(cancel, &QPushButton::clicked, this, [this] { done(0); });
+    connect(list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+      chosen = list->row(item);
+      transcriptLine("select list.items " + std::to_string(chosen + 1));
+      done(1);
+    });
+  }
+  int run() {
+    transcriptLine("dialog list shown");
+    transcriptList("list.items", items, current);
+    if (current >= 0) {
+      list->setCurrentRow(current);
+      list->scrollToItem(list->item(current), QAbstractItemView::PositionAtCenter);
+    }
+    const int result = runModalDialog(this);
+    transcriptLine("dialog list closed");
+    return result;
+  }
+  int chosen = -1;
+
+ private:
+  std::vector<std::string> items;
+  int current;
+  QListWidget* list;
 };
 
 // ---- appointment ------------------------------------------------------------------------------
@@ -468,11 +680,10 @@ LocalTime now() {
 
 class AppointmentDialog : public QDialog {
  public:
-  AppointmentDialog(NamefindApp* app, HeldAppointment* held, const std::string& type, const std::string& contact,
-                    QWidget* parent, std::function<void(const std::string&, const std::vector<std::string>&)> report)
-      : QDialog(parent), app(app),
-        logic(&app->state(), held, type, contact, now(), report),
-        speech(app, app->grammar() ? &app->grammar()->appointmentList : nullptr) {
+  AppointmentDialog(NamefindApp* app, NamefindView* view, HeldAppointment* held, const std::string& type,
+                    const std::string& contact, QWidget* parent,
+                    std::function<void(const std::string&, const std::vector<std::string>&)> report)
+      : QDialog(parent), app(app), logic(&app->state(), held, type, contact, now(), report) {
     setObjectName("appointment");
     resize(kWidth, kHeight);
     auto* layout = new QVBoxLayout(this);
@@ -480,46 +691,46 @@ class AppointmentDialog : public QDialog {
     auto* top = new QHBoxLayout;
     const char* buttons[][2] = {{"send", "send"}, {"hold", "hold"}, {"find", "find It"}, {"kbd", "kbd"}, {"cancel", "cancel"}};
     for (auto& b : buttons) top->addWidget(makeButton(b[0], b[1]));
+    // "voiceNote" is there, hidden: appointments take no voice note from this dialog.
+    QPushButton* voiceNote = makeButton("voiceNote", "voiceNote");
+    voiceNote->hide();
+    top->addWidget(voiceNote);
     layout->addLayout(top);
     auto* form = new QGridLayout;
+    // Each field with the button that pops up its calendar or list ("pickType", "pickStartDate",
+    // "pickStartTime", "pickEndDate", "pickEndTime", "pickReminder").
+    auto pick = [this, form](const char* name, int row, int column) {
+      QPushButton* b = makeButton(name, "\u25BE");
+      b->setMaximumWidth(28);
+      form->addWidget(b, row, column);
+      return b;
+    };
     form->addWidget(new QLabel("subject:"), 0, 0);
-    form->addWidget(makeEdit("subject"), 0, 1);
-    types = new QComboBox;
-    types->setObjectName("types");
-    for (const char* t : kAppointmentTypes) types->addItem(t);
-    form->addWidget(types, 0, 2);
-    const std::vector<std::string> halfHours = halfHourTimes();
+    form->addWidget(makeEdit("subject"), 0, 1, 1, 3);
+    QPushButton* pickType = pick("pickType", 0, 4);
     form->addWidget(new QLabel("start:"), 1, 0);
     form->addWidget(makeEdit("startDate"), 1, 1);
-    form->addWidget(makeEdit("startTime"), 1, 2);
+    QPushButton* pickStartDate = pick("pickStartDate", 1, 2);
+    form->addWidget(makeEdit("startTime"), 1, 3);
+    QPushButton* pickStartTime = pick("pickStartTime", 1, 4);
     form->addWidget(new QLabel("end:"), 2, 0);
     form->addWidget(makeEdit("endDate"), 2, 1);
-    form->addWidget(makeEdit("endTime"), 2, 2);
-    for (const char* name : {"startTimes", "endTimes"}) {
-      auto* list = new QComboBox;
-      list->setObjectName(name);
-      for (const std::string& t : halfHours) list->addItem(qs(t));
-      form->addWidget(list, name[0] == 's' ? 1 : 2, 3);
-      connect(list, &QComboBox::activated, this, [this, list, name](int i) {
-        showText("appointment", findChild<QLineEdit*>(name[0] == 's' ? "startTime" : "endTime"), ss(list->itemText(i)));
-      });
-    }
+    QPushButton* pickEndDate = pick("pickEndDate", 2, 2);
+    form->addWidget(makeEdit("endTime"), 2, 3);
+    QPushButton* pickEndTime = pick("pickEndTime", 2, 4);
     form->addWidget(new QLabel("who:"), 3, 0);
-    form->addWidget(makeEdit("who"), 3, 1);
+    form->addWidget(makeEdit("who"), 3, 1, 1, 3);
     form->addWidget(new QLabel("where:"), 4, 0);
-    form->addWidget(makeEdit("where"), 4, 1);
+    form->addWidget(makeEdit("where"), 4, 1, 1, 3);
     form->addWidget(new QLabel("reminder:"), 5, 0);
-    reminder = new QComboBox;
-    reminder->setObjectName("reminder");
-    for (const char* r : kReminderItems) reminder->addItem(r);
-    form->addWidget(reminder, 5, 1);
+    form->addWidget(makeEdit("reminder"), 5, 1, 1, 3);
+    QPushButton* pickReminder = pick("pickReminder", 5, 4);
     form->addWidget(new QLabel("note:"), 6, 0);
-    form->addWidget(makeEdit("note"), 6, 1);
+    form->addWidget(makeEdit("note"), 6, 1, 1, 3);
     layout->addLayout(form);
-    controls = speechRow(layout);
-    connect(types, &QComboBox::activated, this, [this](int i) {
-      showText("appointment", findChild<QLineEdit*>("subject"), kAppointmentTypes[i]);
-    });
+    panel = std::make_unique<SpeechPanel>(this, "appointment", app, view,
+                                          app->grammar() ? &app->grammar()->appointmentList : nullptr, layout);
+    panel->heard = [this] { heard(); };
     connect(done, &QPushButton::clicked, this, [this] {
       take();
       if (logic.done()) finish(1);
@@ -538,85 +749,116 @@ class AppointmentDialog : public QDialog {
       logic.cancel();
       finish(0);
     });
-    connect(controls.mic, &QPushButton::clicked, this, [this] { toggleMic(); });
-    timer.setInterval(kSpeechTickMs);
-    connect(&timer, &QTimer::timeout, this, [this] { poll(); });
+    connect(findChild<QPushButton*>("find"), &QPushButton::clicked, this, [this] {
+      panel->off();
+      const int entry = findContact(this->app, this, "appointment", &nested);
+      if (entry < 0) return;
+      take();
+      logic.who = entryName(this->app->contactStore()->entries[static_cast<size_t>(entry)]);
+      showFields();
+    });
+    connect(pickType, &QPushButton::clicked, this, [this] {
+      take();
+      const std::vector<std::string> types(std::begin(kAppointmentTypes), std::end(kAppointmentTypes));
+      const int i = popList(types, appointmentTypeIndex(logic.subject));
+      if (i >= 0) logic.subject = types[static_cast<size_t>(i)];
+      showFields();
+    });
+    connect(pickReminder, &QPushButton::clicked, this, [this] {
+      take();
+      const std::vector<std::string> items(std::begin(kReminderItems), std::end(kReminderItems));
+      const int i = popList(items, reminderIndex(logic.reminder));
+      if (i >= 0) logic.reminder = items[static_cast<size_t>(i)];
+      showFields();
+    });
+    for (bool start : {true, false}) {
+      connect(start ? pickStartTime : pickEndTime, &QPushButton::clicked, this, [this, start] {
+        take();
+        const int i = popList(halfHourTimes(), halfHourIndex(start ? logic.startTime : logic.endTime));
+        if (i >= 0) logic.pickTime(start, i);
+        showFields();
+      });
+      connect(start ? pickStartDate : pickEndDate, &QPushButton::clicked, this, [this, start] {
+        take();
+        panel->off();
+        CalendarPopup popup(logic.shownDate(start), this);
+        nested = true;
+        if (popup.run()) logic.pickDate(start, popup.chosen);
+        nested = false;
+        showFields();
+      });
+    }
   }
 
   void run() {
     transcriptLine("dialog appointment shown");
-    if (reminder->findText(qs(logic.reminder)) < 0) reminder->addItem(qs(logic.reminder));
-    reminder->setCurrentIndex(reminder->findText(qs(logic.reminder)));
-    transcriptLine("text appointment.reminder " + quoted(logic.reminder));
     showFields();
     runModalDialog(this);
-    timer.stop();
-    speech.micOff();
+    panel->off();
     transcriptLine("dialog appointment closed");
   }
   void activate() {
-    if (!speech.micOn()) toggleMic();
+    if (!nested) panel->activate();
   }
 
  private:
+  int popList(const std::vector<std::string>& items, int current) {
+    panel->off();
+    ListPopup popup(items, current, this);
+    nested = true;
+    const int result = popup.run() ? popup.chosen : -1;
+    nested = false;
+    return result;
+  }
+  std::vector<std::pair<const char*, std::string*>> fields() {
+    return {{"subject", &logic.subject}, {"startDate", &logic.startDate}, {"startTime", &logic.startTime},
+            {"endDate", &logic.endDate}, {"endTime", &logic.endTime},     {"who", &logic.who},
+            {"where", &logic.where},     {"reminder", &logic.reminder},   {"note", &logic.note}};
+  }
+  // Shows the fields that changed (all of them the first time).
   void showFields() {
-    const std::pair<const char*, std::string*> fields[] = {
-        {"subject", &logic.subject}, {"startDate", &logic.startDate}, {"startTime", &logic.startTime},
-        {"endDate", &logic.endDate}, {"endTime", &logic.endTime},     {"who", &logic.who},
-        {"where", &logic.where},     {"note", &logic.note}};
-    for (auto& [name, value] : fields) showText("appointment", findChild<QLineEdit*>(name), *value);
+    for (auto& [name, value] : fields()) {
+      QLineEdit* e = findChild<QLineEdit*>(name);
+      if (shownOnce && ss(e->text()) == *value) continue;
+      showText("appointment", e, *value);
+    }
+    shownOnce = true;
   }
   void take() {
-    const std::pair<const char*, std::string*> fields[] = {
-        {"subject", &logic.subject}, {"startDate", &logic.startDate}, {"startTime", &logic.startTime},
-        {"endDate", &logic.endDate}, {"endTime", &logic.endTime},     {"who", &logic.who},
-        {"where", &logic.where},     {"note", &logic.note}};
-    for (auto& [name, value] : fields) *value = ss(findChild<QLineEdit*>(name)->text());
-    logic.reminder = ss(reminder->currentText());
+    for (auto& [name, value] : fields()) *value = ss(findChild<QLineEdit*>(name)->text());
   }
   void finish(int result) {
-    timer.stop();
-    speech.micOff();
+    panel->off();
     done(result);
   }
-  void toggleMic() { toggleDialogMic(speech, timer, "appointment", controls); }
-  void poll() {
-    if (!pollDialogMic(speech, timer, "appointment", controls)) return;
-    transcriptLine("list appointment.phrases 1 " + quoted(speech.heard.text));
+  void heard() {
+    const DialogSpeech::Heard& h = panel->speech.heard;
     take();
-    if (speech.heard.nameRule) {
-      if (speech.heard.contactEntry >= 0) {
-        const Entry& e = app->contactStore()->entries[static_cast<size_t>(speech.heard.contactEntry)];
-        logic.who = entryName(e);
-      }
+    if (h.nameRule) {
+      if (h.contactEntry >= 0) logic.who = entryName(app->contactStore()->entries[static_cast<size_t>(h.contactEntry)]);
     } else {
       std::vector<int> ordinals;
-      for (const std::string& w : speech.heard.words) ordinals.push_back(timeWordOrdinal(w));
+      for (const std::string& w : h.words) ordinals.push_back(timeWordOrdinal(w));
       bool times = false;
       for (int o : ordinals) times = times || o > 0;
-      if (times) {
-        logic.sayTimes(ordinals);
-      } else if (!speech.heard.words.empty() && speech.heard.words[0] == "schedule") {
-        logic.subject = speech.heard.words.back();
-      }
+      if (times) logic.sayTimes(ordinals);
+      else if (!h.words.empty() && h.words[0] == "schedule") logic.subject = h.words.back();
     }
     showFields();
   }
 
   NamefindApp* app;
   AppointmentLogic logic;
-  DialogSpeech speech;
-  QComboBox* types;
-  QComboBox* reminder;
-  SpeechControls controls;
-  QTimer timer;
+  std::unique_ptr<SpeechPanel> panel;
+  bool nested = false;   // the find dialog or a pop-up is open over this one
+  bool shownOnce = false;
 };
 
 }  // namespace
 
 ActionDialogs::ActionDialogs(QWidget* parentWidget, NamefindApp* shell, NamefindView* mainView,
-                             NamefindActions* fallbackActions)
-    : parent(parentWidget), app(shell), view(mainView), fallback(fallbackActions) {}
+                             NamefindActions* fallbackActions, RunHidden runHidden)
+    : parent(parentWidget), app(shell), view(mainView), fallback(fallbackActions), hidden(std::move(runHidden)) {}
 
 std::string ActionDialogs::contactName(const Entry* contact) const { return contact ? entryName(*contact) : std::string(); }
 
@@ -625,6 +867,10 @@ const Row* ActionDialogs::contactRow(const Entry* contact) const {
   if (contact == nullptr || store == nullptr || contact->row < 0 || contact->row >= static_cast<int>(store->rows.size()))
     return nullptr;
   return &store->rows[static_cast<size_t>(contact->row)];
+}
+
+int ActionDialogs::runHidden(QDialog* dialog, const std::function<int()>& run) {
+  return hidden ? hidden(dialog, run) : run();
 }
 
 void ActionDialogs::dial(const std::string& label, const std::string& number) {
@@ -640,7 +886,10 @@ void ActionDialogs::dial(const std::string& label, const std::string& number) {
   DialDialog dialog(&logic, parent);
   dialling = true;
   activation = [&dialog] { dialog.activate(); };
-  dialog.run();
+  runHidden(&dialog, [&dialog] {
+    dialog.run();
+    return 1;
+  });
   activation = nullptr;
   dialling = false;
 }
@@ -656,10 +905,13 @@ void ActionDialogs::mail(const Entry* contact, bool voice) {
 }
 
 void ActionDialogs::openMail(const std::string& address, bool voice) {
-  MailDialog dialog(app, &heldMail, address, parent,
+  MailDialog dialog(app, view, &heldMail, address, parent,
                     [this](const std::string& n, const std::vector<std::string>& a) { report(n, a); });
   activation = [&dialog] { dialog.activate(); };
-  dialog.run(voice);
+  runHidden(&dialog, [&dialog, voice] {
+    dialog.run(voice);
+    return 1;
+  });
   activation = nullptr;
   app->mailOnHold = heldMail.held;
 }
@@ -670,10 +922,13 @@ void ActionDialogs::reviewHeldMail() {
 
 void ActionDialogs::appointment(const Entry* contact, const std::string& type) {
   report("appointment", {contactName(contact), type});
-  AppointmentDialog dialog(app, &heldAppointment, type, contactName(contact), parent,
+  AppointmentDialog dialog(app, view, &heldAppointment, type, contactName(contact), parent,
                            [this](const std::string& n, const std::vector<std::string>& a) { report(n, a); });
   activation = [&dialog] { dialog.activate(); };
-  dialog.run();
+  runHidden(&dialog, [&dialog] {
+    dialog.run();
+    return 1;
+  });
   activation = nullptr;
 }
 

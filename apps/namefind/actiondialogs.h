@@ -14,9 +14,13 @@ namespace vlm {
 
 class ActionDialogs : public NamefindActions {
  public:
-  // parent: the main dialog (hidden while an action dialog stands in front of it). fallback:
-  // the actions this one does not carry (the pronunciation playback and dialog).
-  ActionDialogs(QWidget* parent, NamefindApp* app, NamefindView* view, NamefindActions* fallback);
+  // Runs an action dialog (run) with the main dialog hidden, and shows the main dialog again
+  // unless the program is ending; run's result.
+  using RunHidden = std::function<int(QDialog*, const std::function<int()>&)>;
+  // parent: the main dialog. fallback: the actions this one does not carry (the pronunciation
+  // playback and dialog). runHidden: how the main dialog steps aside (none: it stays).
+  ActionDialogs(QWidget* parent, NamefindApp* app, NamefindView* view, NamefindActions* fallback,
+                RunHidden runHidden = nullptr);
 
   void dial(const std::string& label, const std::string& number) override;
   void switchTo(const Entry& entry, const Row* row) override;
@@ -37,6 +41,7 @@ class ActionDialogs : public NamefindActions {
  private:
   void report(const std::string& name, const std::vector<std::string>& args) { view->action(name, args); }
   void openMail(const std::string& address, bool voice);
+  int runHidden(QDialog* dialog, const std::function<int()>& run);
   std::string contactName(const Entry* contact) const;
   const Row* contactRow(const Entry* contact) const;
 
@@ -48,6 +53,7 @@ class ActionDialogs : public NamefindActions {
   HeldAppointment heldAppointment;
   bool dialling = false;
   std::function<void()> activation;   // what the open dialog does with an activation
+  RunHidden hidden;
 };
 
 }  // namespace vlm

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -67,6 +68,9 @@ long long minutesOf(const LocalTime& t) {
 }
 
 void noReport(const std::string&, const std::vector<std::string>&) {}
+
+// How long the test launch looks for the program's new window after "Finish Test Launch".
+constexpr int kTestLaunchWaitMs = 3000;
 
 }  // namespace
 
@@ -472,6 +476,47 @@ const char* const kAppointmentTypes[9] = {"meeting", "call", "lunch", "dinner", 
 const char* const kReminderItems[10] = {"none", "0 min", "1 min", "2 min", "5 min",
                                         "10 min", "15 min", "30 min", "45 min", "60 min"};
 
+int halfHourIndex(const std::string& text) {
+  LocalTime t;
+  if (!parseTime(text, &t)) return -1;
+  return t.hour * 2 + (t.minute >= 30 ? 1 : 0);
+}
+
+int appointmentTypeIndex(const std::string& subject) {
+  for (int i = 0; i < 9; i++)
+    if (subject == kAppointmentTypes[i]) return i;
+  return -1;
+}
+
+int reminderIndex(const std::string& reminder) {
+  const std::string r = trimLeft(reminder);
+  for (int i = 0; i < 10; i++)
+    if (r == kReminderItems[i]) return i;
+  return -1;
+}
+
+std::string MonthCalendar::caption() const {
+  static const char* const names[] = {"January", "February", "March",     "April",   "May",      "June",
+                                      "July",    "August",   "September", "October", "November", "December"};
+  return std::string(names[(month - 1) % 12]) + " " + std::to_string(year);
+}
+
+void MonthCalendar::previous() {
+  if (--month < 1) {
+    month = 12;
+    year--;
+  }
+  mark();
+}
+
+void MonthCalendar::next() {
+  if (++month > 12) {
+    month = 1;
+    year++;
+  }
+  mark();
+}
+
 std::string appointmentSubject(const std::string& subject, const std::string& who) {
   std::string s = subject;
   if (s.size() >= 3 && s.compare(s.size() - 3, 3, "ing") == 0) s.resize(s.size() - 3);
@@ -525,6 +570,45 @@ void AppointmentLogic::sayTimes(const std::vector<int>& ordinals) {
   startTime = timeText(t.start);
   endDate = dateText(t.end);
   endTime = timeText(t.end);
+}
+
+LocalTime AppointmentLogic::shownDate(bool start) const {
+  LocalTime t = today;
+  if (!parseDate(start ? startDate : endDate, &t)) t = today;
+  return t;
+}
+
+void AppointmentLogic::moveStart(const LocalTime& to) {
+  LocalTime oldStart, oldEnd;
+  const bool both = parseDate(startDate, &oldStart) && parseTime(startTime, &oldStart) && parseDate(endDate, &oldEnd) &&
+                    parseTime(endTime, &oldEnd);
+  startDate = dateText(to);
+  startTime = timeText(to);
+  if (!both || minutesOf(oldEnd) < minutesOf(oldStart)) return;
+  // The end keeps its distance from the start.
+  const long long total = to.hour * 60LL + to.minute + (minutesOf(oldEnd) - minutesOf(oldStart));
+  LocalTime end = addDays(to, static_cast<int>(total / 1440));
+  end.hour = static_cast<int>(total % 1440) / 60;
+  end.minute = static_cast<int>(total % 60);
+  endDate = dateText(end);
+  endTime = timeText(end);
+}
+
+void AppointmentLogic::pickDate(bool start, const LocalTime& date) {
+  LocalTime t = date;
+  if (!parseTime(start ? startTime : endTime, &t)) t.hour = t.minute = 0;
+  if (start) moveStart(t);
+  else endDate = dateText(t);
+}
+
+void AppointmentLogic::pickTime(bool start, int halfHour) {
+  if (halfHour < 0 || halfHour > 47) return;
+  LocalTime t = shownDate(start);
+  t.hour = halfHour / 2;
+  t.minute = halfHour % 2 * 30;
+  if (start && parseDate(startDate, &t)) moveStart(t);
+  else if (start) startTime = timeText(t);
+  else endTime = timeText(t);
 }
 
 bool AppointmentLogic::add() {
@@ -856,14 +940,20 @@ bool testLaunch(Row* row, const std::string& dataDir, ActionReport report) {
   const long pid = argv.empty() ? -1 : startProcess(argv, &error);
   if (pid < 0) {
     logError("namefind: Create Process failed", error.c_str());
+    report("start-failed", {path, error});
     messageBox("Create Process failed!!!", "Launch didn't work...", eBoxOk, eIconError, eAnswerOk);
     return false;
   }
-  report("started", argv);
+  std::vector<std::string> started{std::to_string(pid)};
+  started.insert(started.end(), argv.begin(), argv.end());
+  report("started", started);
   messageBox("After app has started (don't kill it yet), Press the ok button to finish Launch detection.",
              "Finish Test Launch", eBoxOk, eIconInformation, eAnswerOk);
+  // A program that is slow to map its window is given a few seconds after the OK.
   const TopWindow* fresh = nullptr;
-  if (display && listTopWindows(&after, &error)) {
+  for (int waited = 0; display && fresh == nullptr && waited <= kTestLaunchWaitMs; waited += 100) {
+    if (waited > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (!listTopWindows(&after, &error)) break;
     for (const TopWindow& w : after) {
       bool old = false;
       for (const TopWindow& b : before) old = old || b.id == w.id;
@@ -879,8 +969,10 @@ bool testLaunch(Row* row, const std::string& dataDir, ActionReport report) {
                    "launch a new copy of the app.  'No' admits failure...",
                    "Always Launch?", eBoxYesNo, eIconQuestion, eAnswerYes) == eAnswerYes) {
       row->set(classColumn, "AlwaysLaunchIt");
+      report("test-launch", {"AlwaysLaunchIt", rowText(row, "titleBar")});
       return true;
     }
+    report("test-launch-failed", {path});
     messageBox("Test Launch Failed", "Always Launch?", eBoxOk, eIconWarning, eAnswerOk);
     return false;
   }
@@ -892,7 +984,27 @@ bool testLaunch(Row* row, const std::string& dataDir, ActionReport report) {
     row->set(classColumn, fresh->className);
     row->set(titleColumn, fresh->title);
   }
-  report("test-launch", {rowText(row, "className")});
+  report("test-launch", {rowText(row, "className"), rowText(row, "titleBar")});
+  return true;
+}
+
+std::vector<std::string> contactAddresses(const Row* row) {
+  std::vector<std::string> out;
+  for (const char* column : {"email1", "email2"}) {
+    const std::string address = rowText(row, column);
+    if (!address.empty()) out.push_back(address);
+  }
+  return out;
+}
+
+bool MailLogic::chooseContacts(const std::vector<const Row*>& rows) {
+  std::vector<std::string> found;
+  for (const Row* row : rows)
+    for (const std::string& a : contactAddresses(row))
+      if (std::find(found.begin(), found.end(), a) == found.end()) found.push_back(a);
+  if (found.empty()) return false;
+  addressChoices = found;
+  to = found[0];
   return true;
 }
 
@@ -964,55 +1076,97 @@ void DialogSpeech::micOff() {
   if (micOn()) shell->channel()->listen(0, nullptr);
 }
 
-bool DialogSpeech::poll() {
+DialogSpeech::Outcome DialogSpeech::poll() {
   WavChannel* chan = shell->channel();
-  Recognizer* recog = shell->recognizer();
-  if (chan == nullptr || recog == nullptr || list == nullptr || list->empty() || !chan->isListening()) return false;
+  if (chan == nullptr || !chan->isListening()) return eNothing;
   const int available = chan->isUttAvailable();
   if (available == -3) {
     logError("namefind: the microphone's input has ended");
     micOff();
-    return false;
+    return eNothing;
   }
-  if (available != 1) return false;
-  Utterance* utt = chan->takeUtt();
-  if (utt == nullptr) return false;
+  if (available != 1) return eNothing;
+  return utterance(chan->takeUtt());
+}
+
+DialogSpeech::Outcome DialogSpeech::utterance(Utterance* utt) {
+  if (utt == nullptr) return eNothing;
+  Recognizer* recog = shell->recognizer();
+  CommandGrammar* grammar = shell->grammar();
   hearWhole(utt);
+  micOff();   // one utterance per tap
+  shell->state().uttsSinceNag++;   // every utterance handed to recognition counts towards the nag
+  if (recog == nullptr || grammar == nullptr || list == nullptr || list->empty()) {
+    delete utt;
+    return eNothing;
+  }
   std::vector<int> rules = *list;
   const int found = recog->recognize(utt, rules.data(), static_cast<int>(rules.size()));
-  micOff();   // one utterance per tap
-  RecogResult* result = utt->result;
-  heard = Heard();
-  bool any = false;
-  if (found > 0 && result != nullptr && result->count() > 0) {
-    const FSGNodeTypeItemAC& h = *result->at(result->selected >= 0 ? result->selected : 0);
-    char text[256];
-    toAscii(h, shell->mainWords(), text, sizeof text);
-    heard.text = text;
-    std::string word;
-    for (const char* p = text;; p++) {
-      if (*p == ' ' || *p == '\0') {
-        if (!word.empty()) heard.words.push_back(word);
-        word.clear();
-        if (*p == '\0') break;
-      } else {
-        word += *p;
-      }
-    }
-    if (CommandGrammar* g = shell->grammar()) {
-      heard.nameRule = CommandGrammar::hypothesisRule(h) == g->nameRule;
-      if (heard.nameRule) {
-        std::vector<CommandMatch> matches;
-        g->findMatches(h, 0, &matches);
-        for (const CommandMatch& m : matches)
-          if (m.contacts) heard.contactEntries.push_back(m.entry);
-        if (!heard.contactEntries.empty()) heard.contactEntry = heard.contactEntries[0];
-      }
-    }
-    any = true;
+  if (found <= 0 || utt->result == nullptr || utt->result->count() == 0) {
+    delete utt;
+    return eNothing;
   }
-  delete utt;
-  return any;
+  // The same second pass and confidence test as the main dialog's (one threshold for the program).
+  utt = grammar->secondPass(recog, utt, shell->state().echo);
+  if (grammar->tmpRuleFailed) return eBroken;
+  if (utt == nullptr) return eRejected;
+  shell->keepUtterance(utt);
+  kept = utt;
+  phraseTexts.clear();
+  char text[80];
+  for (int i = 0; i < utt->result->count(); i++) {
+    toAscii(*utt->result->at(i), shell->mainWords(), text, sizeof text);
+    phraseTexts.push_back(text);
+  }
+  trainText = "train";
+  canTrain = true;
+  hear(utt->result->selected >= 0 ? utt->result->selected : 0);
+  return eHeard;
+}
+
+bool DialogSpeech::accepted() const { return kept != nullptr && shell->lastUtterance() == kept; }
+
+bool DialogSpeech::selectPhrase(int index) {
+  if (!accepted() || index < 0 || index >= kept->result->count()) return false;
+  kept->result->selected = index;
+  hear(index);
+  return true;
+}
+
+void DialogSpeech::hear(int index) {
+  const FSGNodeTypeItemAC& h = *kept->result->at(index);
+  chosen = index;
+  heard = Heard();
+  char text[256];
+  toAscii(h, shell->mainWords(), text, sizeof text);
+  heard.text = text;
+  std::string word;
+  for (const char* p = text;; p++) {
+    if (*p == ' ' || *p == '\0') {
+      if (!word.empty()) heard.words.push_back(word);
+      word.clear();
+      if (*p == '\0') break;
+    } else {
+      word += *p;
+    }
+  }
+  spelling = shell->spellingOf(h);
+  if (CommandGrammar* g = shell->grammar()) {
+    heard.nameRule = CommandGrammar::hypothesisRule(h) == g->nameRule;
+    if (heard.nameRule) {
+      std::vector<CommandMatch> matches;
+      g->findMatches(h, index, &matches);
+      for (const CommandMatch& m : matches)
+        if (m.contacts) heard.contactEntries.push_back(m.entry);
+      if (!heard.contactEntries.empty()) heard.contactEntry = heard.contactEntries[0];
+    }
+  }
+}
+
+bool DialogSpeech::train() {
+  if (!trainEnabled()) return false;
+  micOff();
+  return shell->trainTap("Train Carefully", &trainText, &canTrain) != 0;
 }
 
 }  // namespace vlm

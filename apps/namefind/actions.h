@@ -17,6 +17,7 @@ namespace vlm {
 
 class WavChannel;
 class NamefindApp;
+class Utterance;
 
 // An action's report for the transcript ("action NAME ARGS...").
 using ActionReport = std::function<void(const std::string& name, const std::vector<std::string>& args)>;
@@ -133,6 +134,29 @@ bool parseTime(const std::string& text, LocalTime* t);
 std::vector<std::string> halfHourTimes();
 extern const char* const kAppointmentTypes[9];
 extern const char* const kReminderItems[10];
+// The line of a pop-up list that a field's text stands on, or -1: the half-hour at or before a
+// time ("3:10 PM" stands on "3:00 PM"), a type word, a reminder text.
+int halfHourIndex(const std::string& timeText);
+int appointmentTypeIndex(const std::string& subject);
+int reminderIndex(const std::string& reminder);
+// The month calendar that pops up for a date: the month shown, moved by "prev" and "next"; a day
+// tapped gives the date.
+class MonthCalendar {
+ public:
+  explicit MonthCalendar(const LocalTime& shown) : year(shown.year), month(shown.month), day(shown.day) {}
+  int year, month;
+  int day;   // the day marked (the field's date) when the month shown is its month; else 0
+  std::string caption() const;   // "December 2026"
+  int days() const { return monthLength(year, month); }
+  int firstWeekday() const { return weekdayOf(year, month, 1); }   // the column of day 1 (Sunday 0)
+  void previous();
+  void next();
+  LocalTime choose(int d) const { return LocalTime{year, month, d, 0, 0}; }
+
+ private:
+  int markedYear = year, markedMonth = month, markedDay = day;
+  void mark() { day = year == markedYear && month == markedMonth ? markedDay : 0; }
+};
 // The saved subject: "ing" removed at the end, " with " and who added when who is not empty.
 std::string appointmentSubject(const std::string& subject, const std::string& who);
 
@@ -150,6 +174,13 @@ class AppointmentLogic {
   std::string recording() const { return st->inDataDir("voxRm.wav"); }
   // A spoken date and time (time ordinals of the hypothesis's words).
   void sayTimes(const std::vector<int>& ordinals);
+  // A date chosen in the month calendar or a half-hour in the time list (index 0..47). A new start
+  // takes the end along (the appointment keeps its length) when both parse and the end is not
+  // before the start; a new end changes only the end.
+  void pickDate(bool start, const LocalTime& date);
+  void pickTime(bool start, int halfHour);
+  // The date a field shows (today when it does not parse), for the month calendar.
+  LocalTime shownDate(bool start) const;
   // Adds the appointment; false after "Error adding appointement to calendar?" ("No Appointment").
   bool add();
   // Done: asks "Add to Calendar?..."; true when the dialog is to close.
@@ -159,6 +190,7 @@ class AppointmentLogic {
   std::string calendarPath() const { return st->inDataDir("calendar.ics"); }
 
  private:
+  void moveStart(const LocalTime& start);
   NamefindState* st;
   HeldAppointment* keep;
   LocalTime today;
@@ -213,6 +245,10 @@ class MailLogic {
   void cancel();
   std::string mailRoot() const { return st->inDataDir("mail"); }
   std::string lastMessage;   // the file written by the last send
+  // Contacts named by "look up NAME" or chosen in "find It": their e-mail addresses become the
+  // choices and the first fills "to:". False when they have none ("to:" stays as it was).
+  bool chooseContacts(const std::vector<const Row*>& rows);
+  std::vector<std::string> addressChoices;
 
  private:
   NamefindState* st;
@@ -246,17 +282,36 @@ bool testLaunch(Row* row, const std::string& dataDir, ActionReport report);
 int timeWordOrdinal(const std::string& word);
 
 // The microphone of a dialog that listens with its own rule list (the mail list, the appointment
-// list): each utterance is recognised against that list and its best hypothesis handed back.
+// list). Each utterance is recognised against that list, then re-scored by the command grammar's
+// second pass and confidence test, as in the main dialog. An accepted utterance becomes the last
+// utterance (the one "train" adapts); its hypotheses are the dialog's phrases, and the selected
+// one (the first, until another is chosen) is what the dialog acts on and trains.
 class DialogSpeech {
  public:
   // rules: the rule list (the shell's grammar keeps it).
   DialogSpeech(NamefindApp* app, const std::vector<int>* rules) : shell(app), list(rules) {}
   ~DialogSpeech();
+  DialogSpeech(const DialogSpeech&) = delete;
+  DialogSpeech& operator=(const DialogSpeech&) = delete;
   bool micOn() const;
   bool toggleMic();   // true when the microphone is on afterwards
   void micOff();
-  // Timer 104: true when an utterance was recognised; its words are then in heard.
-  bool poll();
+  enum Outcome {
+    eNothing,    // no utterance, or the first pass found nothing
+    eHeard,      // accepted: phrases, heard and spelling are set
+    eRejected,   // the second pass or the confidence test turned it down
+    eBroken,     // a second-pass rule could not be made: the program must end
+  };
+  // Timer 104: recognises a finished utterance of the channel.
+  Outcome poll();
+  // Recognises one utterance (owned from here on).
+  Outcome utterance(Utterance* utt);
+  // The accepted utterance's hypotheses as text, and the selected one (-1: none heard).
+  const std::vector<std::string>& phrases() const { return phraseTexts; }
+  int selected() const { return chosen; }
+  // A phrase tapped: it becomes the hypothesis heard and trained. False for an index out of range
+  // or when the utterance is no longer the last one.
+  bool selectPhrase(int index);
   struct Heard {
     std::string text;                  // the words as text
     std::vector<std::string> words;
@@ -265,11 +320,27 @@ class DialogSpeech {
     bool nameRule = false;
   };
   Heard heard;
+  std::string spelling;   // the readable spelling of the selected hypothesis (beside "train")
+  // "train": the one-shot "Train Carefully" warning, else the selected hypothesis adapted; the
+  // caption moves from "train" to "trained", a further tap disables the button. True when adapted.
+  bool train();
+  const std::string& trainCaption() const { return trainText; }
+  bool trainEnabled() const { return canTrain && accepted(); }
 
  private:
+  bool accepted() const;   // the accepted utterance is still the app's last one
+  void hear(int index);
   NamefindApp* shell;
   const std::vector<int>* list;
+  Utterance* kept = nullptr;   // the accepted utterance (held by the app's utterance queue)
+  std::vector<std::string> phraseTexts;
+  int chosen = -1;
+  std::string trainText = "train";
+  bool canTrain = false;
 };
+
+// The e-mail addresses of a contact row ("email1", "email2").
+std::vector<std::string> contactAddresses(const Row* row);
 
 // The name and first e-mail address of a contact row.
 std::string firstEmail(const Row* row);

@@ -340,16 +340,20 @@ void NamefindApp::showSpelling(int i) {
   RecogResult* result = currentUtt ? currentUtt->result : nullptr;
   pronText.clear();
   if (result == nullptr || i < 0 || i >= result->count()) return;
+  pronText = spellingOf(*result->at(i));
+  view->setText(kIdPronunciation, pronText);
+}
+
+std::string NamefindApp::spellingOf(const FSGNodeTypeItemAC& h) const {
   char prons[1024];
-  toProns(*result->at(i), words.get(), prons, sizeof prons);
+  toProns(h, words.get(), prons, sizeof prons);
   const char* p = prons;
   // The name rule's spelling leaves out "look up".
-  if (CommandGrammar::hypothesisRule(*result->at(i)) == commands->nameRule)
+  if (commands && CommandGrammar::hypothesisRule(h) == commands->nameRule)
     p = std::strlen(prons) > 7 ? prons + 7 : prons + std::strlen(prons);
   char readable[2048];
   pronToReadable(p, readable, sizeof readable);
-  pronText = readable;
-  view->setText(kIdPronunciation, pronText);
+  return readable;
 }
 
 void NamefindApp::selectPhrase(int index) {

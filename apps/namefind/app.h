@@ -25,6 +25,7 @@ class CommandGrammar;
 class VCardFile;
 struct CommandMatch;
 struct PronWord;
+class FSGNodeTypeItemAC;
 
 // What the shell asks of the main dialog.
 class NamefindView {
@@ -139,6 +140,8 @@ class NamefindApp {
   const std::vector<std::string>& detailsLines() const { return details; }
   const std::vector<std::string>& choices() const { return choiceTexts; }
   const std::string& pronunciationText() const { return pronText; }
+  // The readable spelling of a hypothesis of the main dictionary (the name rule's without "look up").
+  std::string spellingOf(const FSGNodeTypeItemAC& hypothesis) const;
   // "delEntry": asks, then marks the current contact deleted. 1 when deleted.
   int deleteCurrent();
   // A deleted entry chosen in the find dialog: asks, then undeletes. 1 when active again.
@@ -153,6 +156,11 @@ class NamefindApp {
   // "train": the one-shot "Adapt Carefully" warning, else adapts the last utterance (apply 1)
   // and moves the button from "train" to "trained" to disabled.
   void train();
+  // One tap on a "train" button (the main dialog's, the mail and appointment dialogs'): while
+  // "show adapt warning" is set only the warning, under warningCaption; else the last utterance
+  // adapted (apply 1), the nag threshold raised, and the button's caption moved from "train" to
+  // "trained", or *enabled cleared when it already was "trained". 1 when adapted.
+  int trainTap(const char* warningCaption, std::string* caption, bool* enabled);
   // Adapts every utterance of the queue on its selected hypothesis and applies the accumulators
   // (apply 1: the incremental update, 0: the full one). 1 when the queue held an utterance.
   int adaptUttFifo(int apply);

@@ -159,7 +159,9 @@ MainDialog::MainDialog(const std::string& dataDir, bool phoneEdition) : logic(th
     });
   micTimer.setInterval(20);
   connect(&micTimer, &QTimer::timeout, this, [this] { logic.timerTick(); });
-  actionDialogs = std::make_unique<ActionDialogs>(this, &logic, this, logic.actionsInUse());
+  actionDialogs = std::make_unique<ActionDialogs>(
+      this, &logic, this, logic.actionsInUse(),
+      [this](QDialog* dialog, const std::function<int()>& run) { return runSubDialog(dialog, run); });
   logic.setActions(actionDialogs.get());
 }
 
@@ -262,13 +264,14 @@ void MainDialog::bringForward() {
 }
 
 bool MainDialog::forwardActivation() {
-  // The open sub-dialog takes the activation: the pronunciation, find and entry dialogs turn their
-  // microphone on; the settings dialogs have none, and nothing happens.
-  if (subDialog != nullptr) {
-    if (auto* withMic = dynamic_cast<ControlDialog*>(subDialog)) withMic->listen();
+  // The dialog on top takes the activation: the pronunciation, find and entry dialogs (also when
+  // opened over an action dialog) turn their microphone on; else an open action dialog turns its
+  // own on; the settings dialogs have none, and nothing happens.
+  if (auto* withMic = dynamic_cast<ControlDialog*>(subDialog)) {
+    withMic->listen();
     return true;
   }
-  return actionDialogs && actionDialogs->activate();
+  return (actionDialogs && actionDialogs->activate()) || subDialog != nullptr;
 }
 
 void MainDialog::runExit() {

@@ -2,6 +2,7 @@
 // The entry editor, the find dialog and spelling by voice.
 #include "apps/namefind/entry.h"
 
+#include "apps/namefind/actions.h"
 #include "apps/namefind/app.h"
 #include "apps/namefind/commands.h"
 #include "audio/channel.h"
@@ -187,6 +188,13 @@ std::vector<std::string> EntryLogic::unknownNames() const {
 int EntryLogic::accept() {
   if (edited.fields.empty()) return -1;
   return app->acceptEntry(edited, edit);
+}
+
+bool EntryLogic::switchTo(const std::function<void(const std::string&, const std::vector<std::string>&)>& report) {
+  const bool changed = testLaunch(&edited, app->state().dataDir, report);
+  showValues();
+  view->setText(kIdSpellEdit, edited.text(current));
+  return changed;
 }
 
 // ---- the find dialog ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // "rDigitSpelling" of abc.rul over abc.voc, each recognised word naming one character ("\a" is
 // "a"), each utterance shown on a button of its own ("utt1" ... "utt15").
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,6 +96,9 @@ class EntryLogic {
   std::vector<std::string> unknownNames() const;
   // "ok" after the pronunciation step: the entry shown afterwards, or -1.
   int accept();
+  // "switchTo": the test launch of the row's program (actions.h testLaunch); the row's className
+  // and titleBar take what it found. True when the row changed.
+  bool switchTo(const std::function<void(const std::string&, const std::vector<std::string>&)>& report);
 
   static std::string fieldName(int column) { return kTsvColumns[column].name; }
 

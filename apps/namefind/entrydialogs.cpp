@@ -288,7 +288,8 @@ EntryDialog::EntryDialog(NamefindApp* a, NamefindView* view, bool editing, QWidg
   QPushButton* mic = addButton(kIdSpellMic, "mic", "mic is Off");
   QPushButton* cancel = addButton(0, "cancel", "cancel");
   QPushButton* okButton = addButton(0, "ok", "ok");
-  for (QPushButton* b : {clear, kbd, mic, cancel, okButton}) row->addWidget(b);
+  QPushButton* switchTo = addButton(0, "switchTo", "switchTo");
+  for (QPushButton* b : {clear, kbd, mic, switchTo, cancel, okButton}) row->addWidget(b);
   layout->addLayout(row);
 
   connect(fields, &QListWidget::itemClicked, this, [this, fields](QListWidgetItem* item) {
@@ -309,6 +310,11 @@ EntryDialog::EntryDialog(NamefindApp* a, NamefindView* view, bool editing, QWidg
   });
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
   connect(okButton, &QPushButton::clicked, this, [this] { ok(); });
+  // The test launch of a command-list row's program (its window class for "switch to").
+  connect(switchTo, &QPushButton::clicked, this, [this] {
+    if (entry.spelling().micOn()) entry.spelling().toggleMic();
+    entry.switchTo([](const std::string& n, const std::vector<std::string>& a) { transcriptAction(n, a); });
+  });
   QMetaObject::invokeMethod(this, [this] { entry.open(); }, Qt::QueuedConnection);
 }
 

@@ -260,21 +260,25 @@ int buildLetterRule(const std::string& word, WordDictionary* abc, RuleDictionary
 // ---- NamefindApp: training ---------------------------------------------------------------------
 
 void NamefindApp::train() {
+  bool enabled = true;
+  if (!trainTap("Adapt Carefully", &trainText, &enabled)) return;
+  if (enabled) view->setText(kIdTrain, trainText);
+  else view->setEnabled(kIdTrain, false);
+}
+
+int NamefindApp::trainTap(const char* warningCaption, std::string* caption, bool* enabled) {
   if (st.showAdaptWarning) {
     if (micOn()) toggleMic();
     st.showAdaptWarning = 0;
     st.configChanged = 1;
-    messageBox(kAdaptWarningText, "Adapt Carefully", eBoxOk, eIconInformation, eAnswerOk);
-    return;
+    messageBox(kAdaptWarningText, warningCaption, eBoxOk, eIconInformation, eAnswerOk);
+    return 0;
   }
   adaptUttFifo(1);
   if (st.nagThreshold < kNagOff) st.nagThreshold++;
-  if (trainText.size() <= 5) {
-    trainText = "trained";
-    view->setText(kIdTrain, trainText);
-  } else {
-    view->setEnabled(kIdTrain, false);
-  }
+  if (caption->size() <= 5) *caption = "trained";
+  else *enabled = false;
+  return 1;
 }
 
 int NamefindApp::adaptUttFifo(int apply) {

@@ -732,6 +732,64 @@ TEST(NamefindSwitch, WithoutADisplayTheProgramStartsAndTheWindowStepIsSkipped) {
   if (display) setenv("DISPLAY", saved.c_str(), 1);
 }
 
+TEST(NamefindSwitch, TestLaunchAsksStartsAndStoresTheWindowClass) {
+  DataDir dir("actions-testlaunch");
+  const char* display = getenv("DISPLAY");
+  const std::string saved = display ? display : "";
+  unsetenv("DISPLAY");   // no window can be found: the "Always Launch?" question decides
+  const std::string marker = dir.file("started");
+  nftest::writeFile(dir.file("prog"), "#!/bin/sh\ntouch '" + marker + "'\n");
+  chmod(dir.file("prog").c_str(), 0755);
+  struct Case {
+    const char* name;
+    const char* path;               // "" none; "prog" the script above
+    std::vector<int> answers;
+    bool result;
+    bool starts;
+    std::vector<std::string> captions;
+    const char* className;          // afterwards
+  } cases[] = {
+      {"Terminal", "", {}, false, false, {"test Launch it?"}, "Old"},
+      {"", "prog", {}, false, false, {"test Launch it?"}, "Old"},
+      {"Terminal", "prog", {eAnswerNo}, false, false, {"test Launch it?"}, "Old"},
+      {"Terminal", "prog", {eAnswerYes, eAnswerOk, eAnswerYes}, true, true,
+       {"test Launch it?", "Finish Test Launch", "Always Launch?"}, "AlwaysLaunchIt"},
+      {"Terminal", "prog", {eAnswerYes, eAnswerOk, eAnswerNo, eAnswerOk}, false, true,
+       {"test Launch it?", "Finish Test Launch", "Always Launch?", "Always Launch?"}, "Old"},
+      {"Terminal", "missing-program", {eAnswerYes, eAnswerOk}, false, false, {"test Launch it?", "Launch didn't work..."},
+       "Old"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.path + " " + std::to_string(c.answers.size()));
+    unlink(marker.c_str());
+    nftest::RecordBoxes boxes;
+    nftest::boxAnswers() = c.answers;
+    Row row;
+    row.set(tsvColumnIndex("startWord"), "Switch To");
+    if (*c.name) row.set(tsvColumnIndex("endWord"), c.name);
+    if (*c.path) row.set(tsvColumnIndex("path"), std::string(c.path) == "prog" ? dir.file("prog") : dir.file(c.path));
+    row.set(tsvColumnIndex("className"), "Old");
+    Reported r;
+    EXPECT_EQ(testLaunch(&row, dir.dir(), r.fn()), c.result);
+    std::vector<std::string> captions;
+    for (const auto& b : nftest::boxes()) captions.push_back(b.caption);
+    EXPECT_EQ(captions, c.captions);
+    if (!c.captions.empty() && c.captions[0] == "test Launch it?" && c.captions.size() > 1) {
+      EXPECT_EQ(nftest::boxes()[0].text, "Terminal is not running!  Voice Namefind must perform a test Launch so it "
+                                         "can later detect the running app.\nPress Yes to launch, No to abort.");
+    }
+    EXPECT_EQ(row.text(tsvColumnIndex("className")), c.className);
+    EXPECT_EQ(r.has("started"), c.starts);
+    for (int i = 0; i < 200 && c.starts && !nftest::exists(marker); i++) usleep(10000);
+    EXPECT_EQ(nftest::exists(marker), c.starts);
+    if (c.result) {
+      ASSERT_FALSE(r.args("test-launch").empty());
+      EXPECT_EQ(r.args("test-launch")[0], "AlwaysLaunchIt");
+    }
+  }
+  if (display) setenv("DISPLAY", saved.c_str(), 1);
+}
+
 // ---- voice notes ------------------------------------------------------------------------------
 
 #include "audio/channel.h"
