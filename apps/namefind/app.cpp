@@ -459,6 +459,18 @@ int NamefindApp::undeleteAsk(int entry) {
 
 int NamefindApp::acceptEntry(const Row& row, bool editing) {
   if (!contactsStore || !commands) return -1;
+  if (!editing && isCommandRow(row)) {
+    // A new command-list row goes to the command list: its keyword's rule (made when new) takes
+    // it, and it is saved into command.tsv at exit.
+    if (!commandsStore) return -1;
+    Row command = row;
+    if (command.text(eColStartWord).empty()) command.set(eColStartWord, "Switch To");
+    const int entry = commandsStore->addRow(command);
+    std::vector<std::string> bad;
+    if (commands->addCommandEntry(entry, &bad, st.dataDir) >= 0) mainList = commands->mainList;
+    st.contactsChanged = 1;
+    return -1;   // nothing to show: the details view shows contacts only
+  }
   Entry fresh;
   fresh.first = row.text(eColFirstName);
   fresh.second = row.text(eColLastName);
@@ -482,6 +494,12 @@ int NamefindApp::acceptEntry(const Row& row, bool editing) {
   st.contactsChanged = 1;
   showContact(entry);
   return entry;
+}
+
+bool NamefindApp::isCommandRow(const Row& row) {
+  for (int c : {eColFirstName, eColLastName, eColCompanyName})
+    if (!row.text(c).empty()) return false;
+  return !row.text(eColEndWord).empty();
 }
 
 void NamefindApp::checkBadPronunciations() {

@@ -149,6 +149,9 @@ class NamefindApp {
   // "newEntry"/"editEntry" accepted with row; editing: the current contact. Returns the entry
   // shown afterwards, or -1.
   int acceptEntry(const Row& row, bool editing);
+  // A row without first, last and company name but with an end word is a command-list row (a
+  // "switch to" entry made in the entry editor); any other row is a contact.
+  static bool isCommandRow(const Row& row);
   // The check for rule-made pronunciations at start (unless switched off).
   void checkBadPronunciations();
 

@@ -274,32 +274,34 @@ int CommandGrammar::buildNameRule(std::vector<std::string>* bad, std::vector<int
 }
 
 void CommandGrammar::buildCommandRules(std::vector<std::string>* bad, std::vector<int>* out, const std::string& pathRoot) {
-  for (size_t i = 0; i < commands->entries.size(); i++) {
-    const Entry& e = commands->entries[i];
-    if (e.row < 0) continue;
-    // A program that is not installed makes no rule. The row stays in the store (and is saved):
-    // the program may be installed later.
-    const std::string* path = commands->fieldText(e.row, eColPath);
-    if (path != nullptr && !path->empty() && !pathMatches(*path, pathRoot)) continue;
-    const std::vector<int> start = namesToWords(e.first, bad);
-    const std::vector<int> end = namesToWords(e.second, bad);
-    if (start.empty() || end.empty()) {
-      if (out) out->push_back(static_cast<int>(i));
-      continue;
-    }
-    const int keyword = start.back();
-    const CommandGroup* g = groupOfWord(keyword);
-    int rule = g != nullptr ? g->rule : -1;
-    if (g == nullptr) {
-      const std::string name = std::string("r_") + words->nameOf(keyword);
-      const std::string body = std::string("( ") + words->nameOf(keyword) + " < " + words->nameOf(end.back()) + " > )";
-      rule = makeRule(name.c_str(), body.c_str());
-      if (rule < 0) continue;
-      addGroup(words->nameOf(keyword), rule, false, eKindCommand);
-      mainList.push_back(rule);
-    }
-    addEntryToRule(rule, false, static_cast<int>(i), bad);
+  for (size_t i = 0; i < commands->entries.size(); i++)
+    if (addCommandEntry(static_cast<int>(i), bad, pathRoot) == -2 && out) out->push_back(static_cast<int>(i));
+}
+
+int CommandGrammar::addCommandEntry(int index, std::vector<std::string>* bad, const std::string& pathRoot) {
+  if (index < 0 || index >= static_cast<int>(commands->entries.size())) return -1;
+  const Entry& e = commands->entries[static_cast<size_t>(index)];
+  if (e.row < 0) return -1;
+  // A program that is not installed makes no rule. The row stays in the store (and is saved):
+  // the program may be installed later.
+  const std::string* path = commands->fieldText(e.row, eColPath);
+  if (path != nullptr && !path->empty() && !pathMatches(*path, pathRoot)) return -1;
+  const std::vector<int> start = namesToWords(e.first, bad);
+  const std::vector<int> end = namesToWords(e.second, bad);
+  if (start.empty() || end.empty()) return -2;
+  const int keyword = start.back();
+  const CommandGroup* g = groupOfWord(keyword);
+  int rule = g != nullptr ? g->rule : -1;
+  if (g == nullptr) {
+    const std::string name = std::string("r_") + words->nameOf(keyword);
+    const std::string body = std::string("( ") + words->nameOf(keyword) + " < " + words->nameOf(end.back()) + " > )";
+    rule = makeRule(name.c_str(), body.c_str());
+    if (rule < 0) return -1;
+    addGroup(words->nameOf(keyword), rule, false, eKindCommand);
+    mainList.push_back(rule);
   }
+  addEntryToRule(rule, false, index, bad);
+  return rule;
 }
 
 int CommandGrammar::addBuiltIn(int rule, const char* first, const char* second, int kind, bool toRule) {

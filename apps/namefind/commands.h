@@ -44,6 +44,10 @@ class CommandGrammar {
   void build(std::vector<std::string>* bad, std::vector<int>* out, const std::string& pathRoot);
   int buildNameRule(std::vector<std::string>* bad, std::vector<int>* out);
   void buildCommandRules(std::vector<std::string>* bad, std::vector<int>* out, const std::string& pathRoot);
+  // Adds command-list entry index to the rule of its keyword, making the keyword's "r_" rule (and
+  // putting it on the main list) when it is new. The rule's index; -1 when the entry makes no
+  // rule (its program is missing, or a rule could not be made), -2 when its names give no words.
+  int addCommandEntry(int index, std::vector<std::string>* bad, const std::string& pathRoot);
   void buildBuiltIns();
 
   // A rule from a template; its index, or -1 (logged) when the body does not parse.

@@ -182,6 +182,10 @@ void EntryLogic::spellingChanged() {
 }
 
 std::vector<std::string> EntryLogic::unknownNames() const {
+  if (!edit && NamefindApp::isCommandRow(edited)) {
+    const std::string start = edited.text(eColStartWord);
+    return app->unknownNameWords({start.empty() ? std::string("Switch To") : start, edited.text(eColEndWord)});
+  }
   return app->unknownNameWords({edited.text(eColFirstName), edited.text(eColLastName), edited.text(eColCompanyName)});
 }
 

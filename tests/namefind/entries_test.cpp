@@ -185,6 +185,53 @@ TEST(NamefindEntries, UndeleteNewAndEditedEntries) {
   EXPECT_NE(nftest::readFile(dir.file("demo.voc")).find("quorrin\t"), std::string::npos);
 }
 
+// A row with no contact name but an end word is a new command-list entry: it takes the start
+// word "Switch To", joins the keyword's rule (a new keyword gets a rule of its own) and is saved
+// into command.tsv, its words into command.voc.
+TEST(NamefindEntries, ACommandRowFromTheEntryEditorJoinsTheCommandList) {
+  DemoDir dir("entries-command");
+  RecordBoxes record;
+  ActionView view;
+  NamefindApp app(&view, dir.dir(), false);
+  app.state().ignoreBadProns = 1;
+  ASSERT_EQ(app.initMain(), 1);
+  app.state().ignoreBadProns = 1;
+  app.onMessage(kMsgNamefindStart);
+  struct Case {
+    const char* start;
+    const char* end;
+    const char* keyword;   // the word whose rule takes the entry (a start word of two is one compound)
+  } cases[] = {{"", "shell", "switch_to"}, {"Open", "sheet", "open"}};
+  for (const Case& c : cases) {
+    Row row;
+    row.set(eColStartWord, c.start);
+    row.set(eColEndWord, c.end);
+    row.set(eColPath, "/bin/sh");
+    ASSERT_TRUE(NamefindApp::isCommandRow(row));
+    const size_t before = app.commandStore()->entries.size();
+    EXPECT_EQ(app.acceptEntry(row, false), -1);   // nothing shown: not a contact
+    ASSERT_EQ(app.commandStore()->entries.size(), before + 1);
+    const int entry = static_cast<int>(before);
+    const CommandGroup* g = app.grammar()->groupOfWord(app.mainWords()->getWordData(c.keyword)->index);
+    ASSERT_NE(g, nullptr) << c.keyword;
+    EXPECT_NE(std::find(app.mainRules().begin(), app.mainRules().end(), g->rule), app.mainRules().end());
+    std::vector<CommandMatch> matches;
+    FSGNodeTypeItemAC h;
+    h.add(eRuleNode, g->rule);
+    for (const char* w : {c.keyword, c.end}) h.add(eWordNode, app.mainWords()->getWordData(w)->index);
+    ASSERT_EQ(app.grammar()->findMatches(h, 0, &matches), 1) << c.end;
+    EXPECT_EQ(matches[0].entry, entry);
+  }
+  EXPECT_EQ(app.contactStore()->entries.size(), app.contactStore()->rows.size());   // no contact added
+  EXPECT_TRUE(app.exitSequence());
+  const std::string tsv = nftest::readFile(dir.file("command.tsv"));
+  EXPECT_NE(tsv.find("Switch To\tshell\t/bin/sh"), std::string::npos) << tsv;
+  EXPECT_NE(tsv.find("Open\tsheet\t/bin/sh"), std::string::npos) << tsv;
+  const std::string voc = nftest::readFile(dir.file("command.voc"));
+  EXPECT_NE(voc.find("shell\t"), std::string::npos);
+  EXPECT_NE(voc.find("sheet\t"), std::string::npos);
+}
+
 TEST(NamefindEntries, AddressBookContactsAndDeletion) {
   DemoDir dir("entries-vcf");
   const std::string kept = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Tarnowicz;Marcus\r\nTEL;TYPE=WORK:555-0142\r\n"
