@@ -166,6 +166,7 @@ int WavChannel::open(const char* path) {
   std::memset(highPassState, 0, sizeof highPassState);
   std::memset(highPassed, 0, sizeof highPassed);
   highPassNewest = 0;
+  bankFloor.reset();
   firstFrame = 1;
   slot = 0;
   oddChunk = 0;

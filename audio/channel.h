@@ -6,6 +6,7 @@
 // Everything here runs on the one thread that polls the channel. The front end's filter bank is
 // process-wide: only one channel analyses at a time, and the bank is not rebuilt meanwhile.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include "audio/frame.h"
 #include "audio/frontend.h"
@@ -73,6 +74,10 @@ class PowerTracker {
   int sliding = 0;
   Step step = &PowerTracker::trackBottomNoAdvanceTail;
 };
+
+// The endpointing threshold lies at most this far (in frame power units, about 13 dB of mid-band
+// energy) above the noise floor (docs/audio-frontend.md, "Endpointing").
+constexpr int32_t kThresholdRiseCap = 1500;
 
 // The base channel. Subclasses supply the chunk source (getWAVCHUNKshorts) and listen.
 class WavChannel {
@@ -169,7 +174,13 @@ class WavChannel {
   int isOpen() const { return (flags & OPEN) != 0; }
   int isListening() const { return (flags & LISTENING) != 0; }
   int32_t lastFramePower() const { return lastPower; }
-  int32_t threshold() const { return (6 * top.level + bottom.level) >> 3; }
+  // The endpointing threshold: seven eighths of the way from the floor to the speech peak, but
+  // never more than kThresholdRiseCap above the floor, so that a speaker quieter than the peak
+  // the channel remembers (a stored or a louder speaker's) is still heard.
+  int32_t threshold() const { return std::min(speechThreshold(), bottom.level + kThresholdRiseCap); }
+  // Seven eighths of the way from the floor to the speech peak: the frames above it are the
+  // speech the per-utterance normaliser update averages.
+  int32_t speechThreshold() const { return (6 * top.level + bottom.level) >> 3; }
   PowerTracker& bottomTracker() { return bottom; }
   PowerTracker& topTracker() { return top; }
   int32_t speechFrameCount() const { return speechFrames; }
@@ -221,6 +232,7 @@ class WavChannel {
   double highPassed[3][kChunkSamples] = {};
   int highPassNewest = 0;
   int firstChunk = 1;   // the first chunk after open sets the DC offset from its own samples
+  NoiseFloor bankFloor;   // the filter bank's noise floor, from the first chunk after open
 
   // Frame assembly state (kept per channel).
   int firstFrame = 1;

@@ -394,6 +394,27 @@ void highPassChunk(const int16_t* in, double* out, int count, double state[4]) {
   state[0] = z1, state[1] = z2, state[2] = z3, state[3] = z4;
 }
 
+// ---- Channel cleanup: the noise floor of the filter bank ---------------------------------------
+
+namespace {
+int noiseFloorOn = 1;
+}  // namespace
+
+void setNoiseFloorSubtraction(int on) { noiseFloorOn = on ? 1 : 0; }
+int noiseFloorSubtractionOn() { return noiseFloorOn; }
+
+void NoiseFloor::subtract(double F[kFilterCount]) {
+  if (!primed) {
+    for (int f = 0; f < kFilterCount; ++f) smooth[f] = floor[f] = F[f];
+    primed = 1;
+  }
+  for (int f = 0; f < kFilterCount; ++f) {
+    smooth[f] = kNoiseSmooth * F[f] + (1.0 - kNoiseSmooth) * smooth[f];
+    floor[f] = std::min(smooth[f], floor[f] * kNoiseFloorRise);
+    F[f] = std::max(F[f] - kNoiseOverSubtract * floor[f], kNoiseKeep * F[f]);
+  }
+}
+
 // ---- Filter bank ----------------------------------------------------------------------------
 
 const int* melFilterBankTable(int* integers) {
@@ -501,6 +522,7 @@ void WavChannel::analyseChunk(Frame* frame) {
   double F[kFilterCount] = {};
   ensureBank();
   for (int t = 0; t < bankInts; t += 3) F[bankTable[t] - kFilterDestBase] += bankTable[t + 2] * P[bankTable[t + 1]];
+  if (cleanupOn && noiseFloorSubtractionOn()) bankFloor.subtract(F);
   double L[kFilterCount + 1];
   for (int f = 0; f < kFilterCount; ++f) L[1 + f] = logScaled(F[f]);
   cosfft(L, kFilterCount, 1);
@@ -577,7 +599,7 @@ int WavChannel::isFrameAvailableFromSignalProcessing(Frame* frame) {
       const int32_t smooth = toInt32(std::trunc(S3[k] + 2.0 * S2[k] + S1[k] + 2.0)) >> 2;
       feat[k] = toInt16(static_cast<int64_t>(smooth) + normaliser[k]);
     }
-    if ((pendingUtt || activeUtt) && frame->power > threshold()) {
+    if ((pendingUtt || activeUtt) && frame->power > speechThreshold()) {
       for (int k = 0; k < kStaticFeatures; ++k) speechAccum[k] += feat[k];
       ++speechFrames;
     }

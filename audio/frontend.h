@@ -78,6 +78,29 @@ int channelCleanupOn();
 // One chunk through the high-pass: state holds the two sections' four delay values.
 void highPassChunk(const int16_t* in, double* out, int count, double state[4]);
 
+// The noise floor of the filter bank (part of the channel cleanup). Every filter output of a
+// chunk is smoothed over a few chunks; the floor follows that smoothed output down at once and
+// up slowly (kNoiseFloorRise per chunk, about 6 dB a second), so it settles on the level of the
+// pauses and stays there through speech. kNoiseOverSubtract times the floor is taken off each
+// filter output, which never drops below kNoiseKeep of what it was: stationary noise is pulled
+// far down, while a band well above the floor (speech, a tone) keeps nearly all of it.
+constexpr double kNoiseSmooth = 0.2;         // weight of the newest chunk in the smoothed output
+constexpr double kNoiseFloorRise = 1.0126;   // per chunk, 110 chunks a second
+constexpr double kNoiseOverSubtract = 2.0;
+constexpr double kNoiseKeep = 0.05;
+struct NoiseFloor {
+  double smooth[kFilterCount] = {};
+  double floor[kFilterCount] = {};
+  int primed = 0;   // 0 until the first chunk after a reset has set the floor
+  void reset() { *this = NoiseFloor(); }
+  // Updates the floor from one chunk's filter outputs F and subtracts it from them in place.
+  void subtract(double F[kFilterCount]);
+};
+// Process-wide switch of the noise-floor subtraction (on by default with the channel cleanup;
+// the models are trained with it). Off, the filter outputs are used as they are.
+void setNoiseFloorSubtraction(int on);
+int noiseFloorSubtractionOn();
+
 // The utterance's own normaliser. Speech frames are those whose power lies above
 // (6 x highest + lowest) >> 3 of the frames themselves, so the choice does not depend on the
 // level; their mean static features, m, give the shift that brings them to the normaliser's

@@ -38,7 +38,7 @@ struct Signal {
   int burstStart, burstEnd;
 };
 
-Signal burstSignal(double leadSeconds, double burstSeconds, double tailSeconds, unsigned seed = 3) {
+Signal burstSignal(double leadSeconds, double burstSeconds, double tailSeconds, unsigned seed = 3, double level = 1.0) {
   std::mt19937 rng(seed);
   std::normal_distribution<double> n(0.0, 20.0);
   Signal s;
@@ -51,7 +51,7 @@ Signal burstSignal(double leadSeconds, double burstSeconds, double tailSeconds, 
     if (i >= lead && i < lead + burst) {
       const double t = (i - lead) / 11025.0;
       // A buzz at 120 Hz with two formant-like partials.
-      v += 6000 * std::sin(2 * M_PI * 120 * t) + 3000 * std::sin(2 * M_PI * 700 * t) + 1500 * std::sin(2 * M_PI * 1800 * t);
+      v += level * (6000 * std::sin(2 * M_PI * 120 * t) + 3000 * std::sin(2 * M_PI * 700 * t) + 1500 * std::sin(2 * M_PI * 1800 * t));
     }
     s.samples.push_back(static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0))));
   }
@@ -610,6 +610,71 @@ TEST(LiveChannel, HearsTheFileBackedMicrophone) {
   ::unsetenv("VELMORA_MIC_GAP");
   ::unsetenv("VELMORA_SPEAKER");
   ::unsetenv("VELMORA_SPEAKER_FAST");
+  fs::remove_all(dir);
+}
+
+// A speaker 24 dB quieter than the one the channel's levels come from (as a new user is heard with
+// the levels stored in the starting models) is still endpointed on the live channel: the
+// threshold never lies more than a fixed rise above the noise floor. Without that cap the
+// threshold, seven eighths of the way to the remembered peak, lies above every frame of the
+// quiet speaker. Noise alone still opens nothing.
+TEST(LiveChannel, HearsASpeakerQuieterThanTheStoredPeak) {
+  // The peak a loud speaker leaves on a channel.
+  int32_t loudPeak = 0;
+  {
+    const Signal loud = burstSignal(1.0, 1.0, 1.5);
+    std::vector<int16_t> s = loud.samples;
+    WaveData data{s.data(), static_cast<int32_t>(s.size())};
+    CountingChannel ch;
+    ASSERT_EQ(ch.open(&data), 1);
+    ASSERT_EQ(runChannel(ch, &ch).utterances, 1);
+    loudPeak = ch.speechPeak();
+  }
+  const fs::path dir = scratchDir("quiet");
+  ::setenv("VELMORA_MIC_FAST", "1", 1);
+  ::setenv("VELMORA_MIC_GAP", "1", 1);
+  for (const bool speech : {true, false}) {
+    const Signal sig = burstSignal(1.0, speech ? 0.8 : 0.0, 1.5, 3, 1.0 / 16);   // 24 dB quieter
+    const std::string wav = (dir / (speech ? "quiet.wav" : "noise.wav")).string();
+    ASSERT_EQ(writeRiffFile(wav.c_str(), sig.samples.data(), sig.samples.size(), kRiffSpeechFormat), 1);
+    ::setenv("VELMORA_MIC", wav.c_str(), 1);
+    // The quiet burst's loudest frame lies below the threshold the remembered peak alone would set.
+    int32_t quietMax = 0;
+    {
+      FileWavChannel probe;
+      ASSERT_EQ(probe.open(wav.c_str()), 1);
+      Frame f;
+      while (probe.nextFrame(&f) >= 0) quietMax = std::max(quietMax, f.power);
+    }
+    if (speech) {
+      ASSERT_GT(loudPeak, 0);
+      EXPECT_LT(quietMax, (6 * loudPeak + 10) >> 3);
+    }
+    LiveWavChannel ch;
+    ASSERT_EQ(ch.open(nullptr), 1);
+    ch.setSpeechPeak(loudPeak);
+    ch.setNoiseFloor(10);
+    ASSERT_EQ(ch.listen(1, nullptr), 1);
+    int rc = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((rc = ch.isUttAvailable()) == -1 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (speech) {
+      ASSERT_EQ(rc, 1);
+      Utterance* u = ch.takeUtt();
+      ASSERT_NE(u, nullptr);
+      EXPECT_EQ(u->complete(0), -2);
+      EXPECT_GE(u->frameCount(), 70 + 20);
+      delete u;
+    } else {
+      EXPECT_EQ(rc, -3) << "noise alone opened an utterance";
+    }
+    ch.listen(0, nullptr);
+    ch.close();
+  }
+  ::unsetenv("VELMORA_MIC");
+  ::unsetenv("VELMORA_MIC_FAST");
+  ::unsetenv("VELMORA_MIC_GAP");
   fs::remove_all(dir);
 }
 

@@ -413,6 +413,107 @@ TEST(FrameValues, LouderSignalRaisesPowerAndEnergy) {
   }
 }
 
+// The filter bank's noise floor on synthetic filter outputs: stationary noise in every filter (a
+// power fluctuating as a sum of four squared normal values, as a band of a few spectral bins does),
+// then a tone 20 dB above it in one filter.
+TEST(NoiseFloor, StationaryNoiseIsPulledDownAToneKeepsItsBand) {
+  std::mt19937 rng(7);
+  std::normal_distribution<double> g(0.0, 1.0);
+  auto noisePower = [&] {
+    double p = 0;
+    for (int k = 0; k < 4; ++k) {
+      const double x = g(rng);
+      p += x * x;
+    }
+    return 1000.0 * p / 4.0;   // mean 1000
+  };
+  NoiseFloor nf;
+  const int toneFilter = 12;
+  double inNoise = 0, outNoise = 0;
+  for (int c = 0; c < 400; ++c) {
+    double F[kFilterCount];
+    for (double& f : F) f = noisePower();
+    double in[kFilterCount];
+    std::memcpy(in, F, sizeof F);
+    nf.subtract(F);
+    for (int f = 0; f < kFilterCount; ++f) {
+      EXPECT_GE(F[f], kNoiseKeep * in[f] * (1 - 1e-12));
+      EXPECT_LE(F[f], in[f]);
+      if (c >= 100) inNoise += in[f], outNoise += F[f];
+    }
+  }
+  // Noise alone: on average more than 7 dB down, the floor near the noise's level.
+  EXPECT_LT(outNoise / inNoise, 0.2);
+  for (int f = 0; f < kFilterCount; ++f) {
+    EXPECT_GT(nf.floor[f], 100.0) << f;
+    EXPECT_LT(nf.floor[f], 1000.0) << f;
+  }
+  // A tone of 100 000 in one filter for a second (110 chunks): it keeps nearly all its energy,
+  // and the floor of its filter rises only slowly under it.
+  for (int c = 0; c < 110; ++c) {
+    double F[kFilterCount];
+    for (double& f : F) f = noisePower();
+    F[toneFilter] += 100000.0;
+    const double in = F[toneFilter];
+    nf.subtract(F);
+    EXPECT_GT(F[toneFilter], 0.9 * in) << "chunk " << c;
+  }
+  EXPECT_LT(nf.floor[toneFilter], 4000.0);
+}
+
+// open() starts the floor afresh: a quiet file after a loud one gives the frames it gives on a
+// channel that never heard the loud one.
+TEST(NoiseFloor, OpenStartsAFreshFloor) {
+  std::vector<int16_t> quiet = noise(100 * 40, 30, 3);
+  for (int i = 2000; i < 3000; ++i) quiet[i] = static_cast<int16_t>(quiet[i] + 2000 * std::sin(2 * M_PI * 700 * i / 11025.0));
+  auto framesOf = [](ProbeChannel& ch) {
+    std::vector<Frame> v;
+    Frame f;
+    while (ch.nextFrame(&f) >= 0) v.push_back(f);
+    return v;
+  };
+  ProbeChannel fresh(quiet);
+  fresh.open(nullptr);
+  const std::vector<Frame> expected = framesOf(fresh);
+  ASSERT_GT(expected.size(), 10u);
+  ProbeChannel used(noise(100 * 40, 8000, 4));
+  used.open(nullptr);
+  framesOf(used);
+  used.samples = quiet;
+  used.delivered = 0;
+  used.open(nullptr);
+  const std::vector<Frame> got = framesOf(used);
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t t = 0; t < got.size(); ++t)
+    for (int k = 0; k < kFrameFeatures; ++k) ASSERT_EQ(got[t].features[k], expected[t].features[k]) << t << " " << k;
+}
+
+// Through the channel: in white noise, the noise-only frames lose much of their c0 with the floor
+// subtracted while the frames with a tone lose little, so the tone stands further out.
+TEST(NoiseFloor, ToneInNoiseStandsOutFurther) {
+  std::vector<int16_t> s = noise(100 * 200, 400, 5);
+  for (int i = 100 * 120; i < 100 * 160; ++i) s[i] = static_cast<int16_t>(s[i] + 6000 * std::sin(2 * M_PI * 1000 * i / 11025.0));
+  auto c0 = [&](int on, int from, int to) {
+    setNoiseFloorSubtraction(on);
+    ProbeChannel ch(s);
+    ch.open(nullptr);
+    Frame f;
+    int n = 0, t = 0;
+    double sum = 0;
+    while (ch.nextFrame(&f) >= 0) {
+      if (t >= from && t < to) sum += f.features[2], ++n;
+      ++t;
+    }
+    return sum / std::max(n, 1);
+  };
+  // Frames 30..55: noise alone (the floor has settled); 64..76: the tone.
+  const double noiseOff = c0(0, 30, 55), noiseOn = c0(1, 30, 55);
+  const double toneOff = c0(0, 64, 76), toneOn = c0(1, 64, 76);
+  setNoiseFloorSubtraction(1);
+  EXPECT_LT(noiseOn, noiseOff - 40);
+  EXPECT_GT(toneOn - noiseOn, 1.25 * (toneOff - noiseOff));
+}
+
 TEST(Normaliser, UpdateAfterTenSpeechFrames) {
   struct Case {
     int frames;

@@ -12,9 +12,9 @@ python3 tools/basevoc/make_basevoc.py
 python3 tools/corpus/build_corpus.py --out "$root/corpus"
 cmake --build "$build" --target train
 # The trainer's figures are shown and kept in corpus/train.log. Every training utterance is also
-# heard through the filter bank of warp bin 53 (a shorter vocal tract heard as a longer one), which
-# brings the models towards the higher formants of speakers they have not heard; a speaker who has
-# not enrolled is heard through the bank of bin 61, between typical male and female voices
-# (docs/training.md).
-"$build/bin/train" --corpus "$root/corpus" --newuser data/newuser.usr --delta data/delta.usr --warps 53,58 \
+# heard through the filter banks of warp bins 53 and 50 (a longer vocal tract heard as a shorter
+# one), which brings the models towards the higher formants of speakers they have not heard; a
+# speaker who has not enrolled is heard through the bank of bin 61, between typical male and
+# female voices (docs/training.md).
+"$build/bin/train" --corpus "$root/corpus" --newuser data/newuser.usr --delta data/delta.usr --warps 50,53,58 \
   --stored-warp 61 "$@" 2>&1 | tee "$root/corpus/train.log"
