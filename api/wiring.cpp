@@ -633,11 +633,7 @@ int recogniseUtterance(Recognizer* recognizer, Utterance* utterance, const std::
   out->clear();
   if (rejection) rejection->clear();
   // the free phone loop first: the grammar's search leaves its result on the utterance
-  int phone = -1;
-  int phoneRule = grammar.phoneRule;
-  if (heard && phoneRule >= 0 && recognizer->recognize(utterance, &phoneRule, 1) > 0 && utterance->result &&
-      utterance->result->count() > 0)
-    phone = utterance->result->at(0)->score;
+  const int phone = heard ? searchPhoneLoop(recognizer, utterance, grammar.phoneRule) : -1;
   if (phoneBest) *phoneBest = phone;
   const int n = heard ? recognizer->recognize(utterance, const_cast<int*>(active.data()), static_cast<int>(active.size())) : 0;
   const int end = heard ? recognizer->lastEnd() : eEndNoSpeech;

@@ -10,6 +10,9 @@
 #include "grammar/ruleparser.h"
 #include "lexicon/phoneset.h"
 #include "lexicon/worddict.h"
+#include "search/recognizer.h"
+#include "search/result.h"
+#include "audio/utterance.h"
 
 namespace vlm {
 
@@ -63,6 +66,18 @@ int addPhoneLoopRule(WordDictionary* words, RuleDictionary* rules) {
   }
   rule->flag = RULE_NOT_WRITTEN;
   return index;
+}
+
+int searchPhoneLoop(Recognizer* recognizer, Utterance* utt, int phoneRule) {
+  if (recognizer == nullptr || utt == nullptr || phoneRule < 0) return -1;
+  const int keptPrune = pruneThresh, keptWordEnd = wordEndBeam;
+  pruneThresh = keptPrune / 2;
+  wordEndBeam = keptWordEnd / 2;
+  const int found = recognizer->recognize(utt, &phoneRule, 1);
+  pruneThresh = keptPrune;
+  wordEndBeam = keptWordEnd;
+  if (found <= 0 || utt->result == nullptr || utt->result->count() == 0) return -1;
+  return utt->result->at(0)->score;
 }
 
 }  // namespace vlm

@@ -472,10 +472,8 @@ Utterance* CommandGrammar::secondPass(Recognizer* recognizer, Utterance* utt, in
   }
   // The free phone loop alone first (the temporary rules are made, so the first pass's result
   // is no longer needed); the second pass then leaves its own result on the utterance.
-  int phoneBest = -1;
-  if (!tmpRules.empty() && phoneRule >= 0 && maxCostAbovePhones >= 0 && recognizer->recognize(utt, &phoneRule, 1) > 0 &&
-      utt->result != nullptr && utt->result->count() > 0)
-    phoneBest = utt->result->at(0)->score;
+  const int phoneBest =
+      !tmpRules.empty() && maxCostAbovePhones >= 0 ? searchPhoneLoop(recognizer, utt, phoneRule) : -1;
   const int found = tmpRules.empty() ? 0 : recognizer->recognize(utt, tmpRules.data(), static_cast<int>(tmpRules.size()));
   for (auto it = tmpRules.rbegin(); it != tmpRules.rend(); ++it) rules->deleteRule(*it);
   result = utt->result;

@@ -98,7 +98,7 @@ class CommandGrammar {
   int phoneRule = -1;    // the free phone loop over the speaker's models (made by build)
   double maxCostAbovePhones = kMaxCostAbovePhones;   // per frame; below 0: the test is off
   // Chosen on the allowed voices of bench_namefind (docs/namefind.md, "The confidence test").
-  static constexpr double kMaxCostAbovePhones = 2.0;
+  static constexpr double kMaxCostAbovePhones = 2.2;
   double lastCostAbovePhones = 0;   // of the last test that searched the free phone loop
   bool tmpRuleFailed = false;   // a temporary rule could not be set: the program must end
   static constexpr int kMaxSecondPass = 12;

@@ -207,8 +207,8 @@ TEST(CommandGrammar, FreePhoneLoopRejectsWhatTheRatioPasses) {
     int phoneBest;
     bool accepted;
   } cases[] = {{700, false},    // 3 per frame above free phones: other speech
-               {799, false},    // just over the limit of 2
-               {800, true},     // at the limit
+               {779, false},    // just over the limit of 2.2
+               {780, true},     // at the limit
                {1100, true},    // the command fits better than free phones
                {-1, true}};     // no phone-loop search: the ratio alone
   for (const Case& c : cases) {
