@@ -55,6 +55,34 @@ const char* openFailureText(int error) {
   return std::strerror(error);
 }
 
+bool readRegularFile(const std::string& path, std::string* data, std::string* error, bool* missing) {
+  data->clear();
+  if (missing) *missing = false;
+  const int fd = openRegularFile(path.c_str());
+  if (fd < 0) {
+    if (missing && errno == ENOENT) {
+      *missing = true;
+      return true;
+    }
+    *error = "cannot open " + path + ": " + openFailureText(errno);
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = "cannot read " + path + ": " + std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    data->append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
 int openRegularFile(const char* path) {
   if (path == nullptr) {
     errno = ENOENT;

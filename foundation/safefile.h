@@ -17,6 +17,8 @@
 //
 // See docs/foundation-text.md, "Replacing files".
 #pragma once
+
+#include <string>
 #include <cstddef>
 
 namespace vlm {
@@ -95,5 +97,9 @@ int countFileLines(const char* path);
 // A short text for openRegularFile's failures: "is a directory", "is not a regular file", or the
 // system's text for errno.
 const char* openFailureText(int error);
+// Reads the whole of a regular file into data (replacing what it held). False with a message
+// ("cannot open PATH: ...", "cannot read PATH: ...") in error. With missing given, a file that
+// does not exist is no failure: true, data empty and *missing set.
+bool readRegularFile(const std::string& path, std::string* data, std::string* error, bool* missing = nullptr);
 
 }  // namespace vlm

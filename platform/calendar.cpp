@@ -15,33 +15,6 @@ namespace vlm {
 
 namespace {
 
-bool readWhole(const std::string& path, std::string* data, bool* missing, std::string* error) {
-  *missing = false;
-  const int fd = openRegularFile(path.c_str());
-  if (fd < 0) {
-    if (errno == ENOENT) {
-      *missing = true;
-      return true;
-    }
-    *error = "cannot open " + path + ": " + openFailureText(errno);
-    return false;
-  }
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = "cannot read " + path + ": " + std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    data->append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
-
 icaltimetype toIcal(const LocalTime& t) {
   icaltimetype v = icaltime_null_time();
   v.year = t.year;
@@ -90,7 +63,7 @@ icalcomponent* parseCalendar(const std::string& text, std::string* error) {
 bool addCalendarEvent(const std::string& path, const CalendarEvent& e, std::string* uid, std::string* error) {
   std::string text;
   bool missing = false;
-  if (!readWhole(path, &text, &missing, error)) return false;
+  if (!readRegularFile(path, &text, error, &missing)) return false;
   icalcomponent* calendar = parseCalendar(text, error);
   if (calendar == nullptr) {
     *error = path + ": " + *error + "; the appointment was not added";
@@ -142,7 +115,7 @@ bool readCalendarEvents(const std::string& path, std::vector<CalendarEvent>* eve
   std::string text;
   bool missing = false;
   events->clear();
-  if (!readWhole(path, &text, &missing, error)) return false;
+  if (!readRegularFile(path, &text, error, &missing)) return false;
   if (missing) return true;
   icalcomponent* calendar = parseCalendar(text, error);
   if (calendar == nullptr) return false;

@@ -40,28 +40,6 @@ std::string toUtf8(const std::string& s) {
   return out;
 }
 
-bool readWholeFile(const std::string& path, std::string* data, std::string* error) {
-  const int fd = openRegularFile(path.c_str());
-  if (fd < 0) {
-    *error = "cannot open " + path + ": " + openFailureText(errno);
-    return false;
-  }
-  data->clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = "cannot read " + path + ": " + std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    data->append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
 
 bool makeFolder(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST; }
 
@@ -161,7 +139,7 @@ bool composeMessage(const MailMessage& in, std::string* text, std::string* error
     return false;
   }
   std::string attachment;
-  if (!in.attachmentPath.empty() && !readWholeFile(in.attachmentPath, &attachment, error)) return false;
+  if (!in.attachmentPath.empty() && !readRegularFile(in.attachmentPath, &attachment, error)) return false;
 
   GMimeMessage* message = g_mime_message_new(TRUE);
   std::string from = in.from;
@@ -262,7 +240,7 @@ bool putInOutbox(const std::string& mailRoot, const std::string& service, const 
 
 bool readMessageFile(const std::string& path, ReadMessage* message, std::string* error) {
   std::string data;
-  if (!readWholeFile(path, &data, error)) return false;
+  if (!readRegularFile(path, &data, error)) return false;
   if (!parseMessage(data, message)) {
     *error = "not a message: " + path;
     return false;
