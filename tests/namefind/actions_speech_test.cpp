@@ -12,6 +12,7 @@
 #include "apps/namefind/commands.h"
 #include "audio/utterance.h"
 #include "fixture.h"
+#include "recordingview.h"
 #include "search/result.h"
 
 using namespace vlm;
@@ -19,34 +20,9 @@ using nftest::DataDir;
 
 namespace {
 
-class QuietView : public NamefindView {
- public:
-  std::map<int, bool> enabled;
-  std::vector<std::string> actions;
-  void setText(int, const std::string&) override {}
-  void setList(int, const std::vector<std::string>&, int) override {}
-  void setEnabled(int id, bool on) override { enabled[id] = on; }
-  void setLevel(int, int, int) override {}
-  void startMicTimer() override {}
-  void stopMicTimer() override {}
-  void postMessage(int) override {}
-  void runOptions() override {}
-  void closeMain() override {}
-  void bringForward() override {}
-  bool forwardActivation() override { return false; }
-  void setSoftKeyboard(bool) override {}
-  void action(const std::string& name, const std::vector<std::string>& args) override {
-    std::string line = name;
-    for (const std::string& a : args) line += " " + a;
-    actions.push_back(line);
-  }
-};
+using QuietView = nftest::RecordingView;
+using nftest::nowMs;
 
-long nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
-}
 
 // Listens until an utterance is handled or the microphone stops.
 DialogSpeech::Outcome listen(DialogSpeech* speech) {

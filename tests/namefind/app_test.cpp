@@ -11,6 +11,7 @@
 #include "audio/channel.h"
 #include "audio/utterance.h"
 #include "fixture.h"
+#include "recordingview.h"
 #include "models/user.h"
 
 using namespace vlm;
@@ -19,37 +20,9 @@ using nftest::RecordBoxes;
 
 namespace {
 
-class FakeView : public NamefindView {
- public:
-  std::map<int, std::string> texts;
-  std::map<int, std::vector<std::string>> lists;
-  std::map<int, bool> enabled;
-  std::vector<int> posted;
-  bool timer = false;
-  int optionsRuns = 0;
-  int closed = 0;
-  int forwarded = 0;
-  bool subDialogOpen = false;
+using FakeView = nftest::RecordingView;
+using nftest::nowMs;
 
-  void setText(int id, const std::string& text) override { texts[id] = text; }
-  void setList(int id, const std::vector<std::string>& items, int) override { lists[id] = items; }
-  void setEnabled(int id, bool on) override { enabled[id] = on; }
-  void setLevel(int, int, int) override {}
-  void startMicTimer() override { timer = true; }
-  void stopMicTimer() override { timer = false; }
-  void postMessage(int message) override { posted.push_back(message); }
-  void runOptions() override { optionsRuns++; }
-  void closeMain() override { closed++; }
-  void bringForward() override { forwarded++; }
-  bool forwardActivation() override { return subDialogOpen; }
-  void setSoftKeyboard(bool) override {}
-};
-
-long nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
-}
 
 // Polls as timer 104 does until the microphone is off again (or 30 s pass).
 void runTimerUntilMicOff(NamefindApp& app, FakeView& view) {

@@ -7,6 +7,7 @@
 #include "apps/namefind/app.h"
 #include "apps/namefind/commands.h"
 #include "fixture.h"
+#include "recordingview.h"
 #include "grammar/fsg.h"
 #include "lexicon/worddict.h"
 
@@ -16,29 +17,7 @@ using nftest::RecordBoxes;
 
 namespace {
 
-class ActionView : public NamefindView {
- public:
-  std::map<int, std::vector<std::string>> lists;
-  std::vector<std::string> actions;
-  std::vector<int> posted;
-  void setText(int, const std::string&) override {}
-  void setList(int id, const std::vector<std::string>& items, int) override { lists[id] = items; }
-  void setEnabled(int, bool) override {}
-  void setLevel(int, int, int) override {}
-  void startMicTimer() override {}
-  void stopMicTimer() override {}
-  void postMessage(int message) override { posted.push_back(message); }
-  void runOptions() override {}
-  void closeMain() override {}
-  void bringForward() override {}
-  bool forwardActivation() override { return false; }
-  void setSoftKeyboard(bool) override {}
-  void action(const std::string& name, const std::vector<std::string>& args) override {
-    std::string line = name;
-    for (const std::string& a : args) line += " " + a;
-    actions.push_back(line);
-  }
-};
+using ActionView = nftest::RecordingView;
 
 // A data directory with the shipped demo contacts and command list.
 struct DemoDir : DataDir {

@@ -12,6 +12,7 @@
 #include "apps/namefind/training.h"
 #include "audio/utterance.h"
 #include "fixture.h"
+#include "recordingview.h"
 #include "grammar/ruledict.h"
 #include "lexicon/worddict.h"
 #include "models/user.h"
@@ -24,39 +25,8 @@ using nftest::RecordBoxes;
 
 namespace {
 
-class FakeView : public NamefindView {
- public:
-  std::map<int, std::string> texts;
-  std::map<int, std::vector<std::string>> lists;
-  std::map<int, bool> enabled;
-  std::vector<std::string> actions;
-  bool timer = false;
-  std::vector<PronWord> pronDialogWords;
-  int pronDialogRuns = 0;
-
-  void setText(int id, const std::string& text) override { texts[id] = text; }
-  void setList(int id, const std::vector<std::string>& items, int) override { lists[id] = items; }
-  void setEnabled(int id, bool on) override { enabled[id] = on; }
-  void setLevel(int, int, int) override {}
-  void startMicTimer() override { timer = true; }
-  void stopMicTimer() override { timer = false; }
-  void postMessage(int) override {}
-  void runOptions() override {}
-  void closeMain() override {}
-  void bringForward() override {}
-  bool forwardActivation() override { return false; }
-  void setSoftKeyboard(bool) override {}
-  void action(const std::string& name, const std::vector<std::string>& args) override {
-    std::string line = name;
-    for (const std::string& a : args) line += " " + a;
-    actions.push_back(line);
-  }
-  int runPronunciationDialog(std::vector<PronWord>* words, bool) override {
-    pronDialogRuns++;
-    pronDialogWords = *words;
-    return 0;
-  }
-};
+using FakeView = nftest::RecordingView;
+using nftest::nowMs;
 
 class FakePronView : public PronunciationView, public SpellingView {
  public:
@@ -76,11 +46,6 @@ class FakePronView : public PronunciationView, public SpellingView {
   void played(const std::string& s) override { playedSpellings.push_back(s); }
 };
 
-long nowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
-}
 
 void runTimerUntilMicOff(NamefindApp& app, FakeView& view) {
   const long start = nowMs();
