@@ -22,16 +22,8 @@ namespace {
 
 using FakeView = nftest::RecordingView;
 using nftest::nowMs;
+using nftest::runTimerUntilMicOff;
 
-
-// Polls as timer 104 does until the microphone is off again (or 30 s pass).
-void runTimerUntilMicOff(NamefindApp& app, FakeView& view) {
-  const long start = nowMs();
-  while (view.timer && nowMs() - start < 30000) {
-    app.timerTick();
-    usleep(2000);
-  }
-}
 
 std::string speechLog() { return nftest::readFile("velmora.log"); }
 

@@ -2,6 +2,7 @@
 // look at captions, lists, enabled controls, posted messages and the actions taken.
 #pragma once
 #include <time.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -55,6 +56,15 @@ inline long nowMs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
+// Polls as the microphone's timer does until the microphone is off again (or 30 s pass).
+inline void runTimerUntilMicOff(vlm::NamefindApp& app, RecordingView& view) {
+  const long start = nowMs();
+  while (view.timer && nowMs() - start < 30000) {
+    app.timerTick();
+    usleep(2000);
+  }
 }
 
 }  // namespace nftest

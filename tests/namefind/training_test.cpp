@@ -27,6 +27,7 @@ namespace {
 
 using FakeView = nftest::RecordingView;
 using nftest::nowMs;
+using nftest::runTimerUntilMicOff;
 
 class FakePronView : public PronunciationView, public SpellingView {
  public:
@@ -46,14 +47,6 @@ class FakePronView : public PronunciationView, public SpellingView {
   void played(const std::string& s) override { playedSpellings.push_back(s); }
 };
 
-
-void runTimerUntilMicOff(NamefindApp& app, FakeView& view) {
-  const long start = nowMs();
-  while (view.timer && nowMs() - start < 30000) {
-    app.timerTick();
-    usleep(2000);
-  }
-}
 
 // A small spelling dictionary: letter groups and three spelled characters.
 std::unique_ptr<WordDictionary> letterGroups() {
