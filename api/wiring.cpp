@@ -598,7 +598,8 @@ bool passesThrough(const FSGNodeTypeItemAC& items, int rule) {
 
 }  // namespace
 
-int addConfidenceRules(LoadedGrammar* grammar, bool oov, const char* program, const LineSink& sink) {
+int addConfidenceRules(LoadedGrammar* grammar, bool oov, const char* program, const LineSink& sink,
+                       bool phoneLoop) {
   WordDictionary& words = *grammar->words;
   RuleDictionary& rules = *grammar->rules;
   if (oov && grammar->oovRule < 0) {
@@ -617,7 +618,7 @@ int addConfidenceRules(LoadedGrammar* grammar, bool oov, const char* program, co
     grammar->oovRule = index;
     grammar->active.push_back(index);
   }
-  if (grammar->phoneRule < 0) {
+  if (phoneLoop && grammar->phoneRule < 0) {
     LogCapture quiet(program, nullptr, nullptr, false);
     grammar->phoneRule = addPhoneLoopRule(&words, &rules);
     if (grammar->phoneRule < 0)

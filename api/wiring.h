@@ -97,9 +97,11 @@ int loadGrammar(const std::vector<const char*>& vocPaths, const GrammarSource& g
 // Adds what the confidence of a result needs: the free phone loop over the speaker's models
 // (search/confidence.h; without it, a warning, and the confidence comes from the phone-loop ratio
 // alone) and, with oov, one more active rule "_OutOfVocabulary": the out-of-vocabulary element
-// alone, which takes speech the grammar does not describe. 0 (with the reason) when the
-// out-of-vocabulary rule cannot be added.
-int addConfidenceRules(LoadedGrammar* grammar, bool oov, const char* program, const LineSink& sink);
+// alone, which takes speech the grammar does not describe. Without phoneLoop the free loop is left
+// out on purpose (no warning): one search per utterance instead of two, the confidence from the
+// ratio alone. 0 (with the reason) when the out-of-vocabulary rule cannot be added.
+int addConfidenceRules(LoadedGrammar* grammar, bool oov, const char* program, const LineSink& sink,
+                       bool phoneLoop = true);
 
 // The rules no other rule refers to (a .rul grammar's starting points).
 std::vector<int> topLevelRules(RuleDictionary& rules);

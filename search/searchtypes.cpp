@@ -48,17 +48,20 @@ int returnTreeCmp(const SLinkBase* a, const SLinkBase* b) {
 }
 unsigned returnTreeHash(const SLinkBase* a) { return nodeHash(static_cast<const ReturnTree*>(a)->returnNode); }
 
-// A key whose return tree is this marker matches any history at the node.
-ReturnTree* const kAnyReturnTree = reinterpret_cast<ReturnTree*>(static_cast<std::uintptr_t>(1));
-
 int historyCmp(const SLinkBase* a, const SLinkBase* b) {
   auto* x = static_cast<const History*>(a);
   auto* y = static_cast<const History*>(b);
-  if (x->node != y->node) return 1;
-  if (x->returnTree == kAnyReturnTree || y->returnTree == kAnyReturnTree) return 0;
-  return x->returnTree != y->returnTree || x->entry != y->entry;
+  return x->node != y->node || x->returnTree != y->returnTree || x->entry != y->entry;
 }
-unsigned historyHash(const SLinkBase* a) { return nodeHash(static_cast<const History*>(a)->node); }
+unsigned historyHash(const SLinkBase* a) {
+  auto* x = static_cast<const History*>(a);
+  return nodeHash(x->node) ^ (nodeHash(x->returnTree) * 31u) ^ (static_cast<unsigned>(x->entry) * 2654435761u);
+}
+
+int historyGroupCmp(const SLinkBase* a, const SLinkBase* b) {
+  return static_cast<const HistoryGroup*>(a)->node != static_cast<const HistoryGroup*>(b)->node;
+}
+unsigned historyGroupHash(const SLinkBase* a) { return nodeHash(static_cast<const HistoryGroup*>(a)->node); }
 
 // Penalty shares of a pronunciation: nodes states, the first r states take q + 1, the rest q.
 struct Shares {
@@ -515,7 +518,7 @@ int HistoryGroup::updateBest() {
   return best;
 }
 
-HistoryHS::HistoryHS() : HS<History>(256, 256, historyCmp, historyHash) {}
+HistoryHS::HistoryHS() : HS<History>(256, 256, historyCmp, historyHash), groups(256, 16, historyGroupCmp, historyGroupHash) {}
 
 History* HistoryHS::findHistory(FSGNode* node, ReturnTree* returnTree, int entry) const {
   alignas(History) unsigned char raw[sizeof(History)];
@@ -527,8 +530,10 @@ History* HistoryHS::findHistory(FSGNode* node, ReturnTree* returnTree, int entry
 }
 
 HistoryGroup* HistoryHS::findHistoryGroup(FSGNode* node) const {
-  History* h = findHistory(node, kAnyReturnTree);
-  return h ? h->group : nullptr;
+  alignas(HistoryGroup) unsigned char raw[sizeof(HistoryGroup)];
+  auto* key = reinterpret_cast<HistoryGroup*>(raw);
+  key->node = node;
+  return groups.find(key);
 }
 
 FrameHistoryAC::FrameHistoryAC() : frames(512, 512), arena(262144) {
@@ -565,7 +570,8 @@ History* FrameHistoryAC::getHistory(HistoryHS* set, FSGNode* node, ReturnTree* r
   if (group == nullptr) {
     void* memory = arena.allocate(sizeof(HistoryGroup));
     if (memory == nullptr) return nullptr;
-    group = new (memory) HistoryGroup(frameIndex, &arena);
+    group = new (memory) HistoryGroup(frameIndex, node, &arena);
+    set->addGroup(group);
   }
   void* memory = arena.allocate(sizeof(History));
   if (memory == nullptr) return nullptr;

@@ -212,12 +212,14 @@ class History : public SLinkBase {
   }
 };
 
-// All histories of one frame at one grammar node, whatever their return stacks.
-class HistoryGroup {
+// All histories of one frame at one grammar node, whatever their return stacks. Linked into its
+// frame's set of groups, keyed by the node.
+class HistoryGroup : public SLinkBase {
  public:
-  HistoryGroup(int frame, OneShotHeap* arena) : frame(frame), histories(2, 4, arena) {}
+  HistoryGroup(int frame, FSGNode* node, OneShotHeap* arena) : frame(frame), node(node), histories(2, 4, arena) {}
 
   int frame;
+  FSGNode* node;
   OC<History> histories;
   int best = kNoScore;
   History* bestHistory = nullptr;
@@ -231,13 +233,20 @@ class HistoryGroup {
   int updateBest();
 };
 
-// The histories of one frame, keyed by (grammar node, return tree, entry context).
+// The histories of one frame, keyed by (grammar node, return tree, entry context), and their
+// groups, keyed by the node. The two are hashed apart: one node can hold a history for each of its
+// return stacks and each of up to 169 entry contexts (a free phone loop holds them all), and a
+// hash on the node alone would chain them all in one bucket.
 class HistoryHS : public HS<History> {
  public:
   HistoryHS();
   History* findHistory(FSGNode* node, ReturnTree* returnTree, int entry = 0) const;
-  // The group of any history at node, or null.
+  // The group of the histories at node, or null.
   HistoryGroup* findHistoryGroup(FSGNode* node) const;
+  void addGroup(HistoryGroup* group) { groups.add(group); }
+
+ private:
+  HS<HistoryGroup> groups;
 };
 
 // The per-frame history sets of one search, with the arena (262144-byte blocks) of every History,

@@ -244,6 +244,17 @@ TEST_F(RecognizeConsoleTest, ConfidenceAndRejection) {
   r = runTool(base + "--json --oov " + command);
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_NE(std::string::npos, r.out.find("\"words\":\"send mail\"")) << r.out;
+
+  // --no-phone-loop: the same best words from the grammar search alone, no free-phone score, the
+  // confidence from the ratio, and no warning about the missing loop
+  r = runTool(base + "--json --no-phone-loop " + command);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("\"words\":\"send mail\"")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("\"phoneScore\":null")) << r.out;
+  const double ratioOnly = confidenceIn(r.out);
+  EXPECT_GT(ratioOnly, 0.0) << r.out;
+  EXPECT_LE(ratioOnly, 1.0) << r.out;
+  EXPECT_EQ(std::string::npos, r.err.find("warning")) << r.err;
 }
 
 TEST_F(RecognizeConsoleTest, UsageErrorsExitWithTwo) {

@@ -26,7 +26,7 @@ struct EndsFixture {
   EndsFixture(int count, int groupCount, int wordCount, unsigned seed) {
     std::mt19937 rng(seed);
     for (int g = 0; g < groupCount; g++) {
-      groups.push_back(new (arena.allocate(sizeof(HistoryGroup))) HistoryGroup(g, &arena));
+      groups.push_back(new (arena.allocate(sizeof(HistoryGroup))) HistoryGroup(g, nullptr, &arena));
       for (int h = 0; h < 2; h++) {
         auto* history = new (arena.allocate(sizeof(History))) History(groups.back(), &nodes[h], nullptr, &arena);
         groups.back()->histories.add(history);

@@ -91,7 +91,8 @@ void requestStop(int signal) {
 constexpr const char* kUsage =
     "usage: recognize --usr FILE --voc FILE [--voc FILE...] (--rul FILE | --jsgf FILE)\n"
     "                 [--rule NAME...] [--json] [--session] [--time] [--nbest N]\n"
-    "                 [--reject T] [--oov] [--raw [--rate HZ]] [--max-memory MB] [--max-time MS]\n"
+    "                 [--reject T] [--oov] [--no-phone-loop] [--raw [--rate HZ]]\n"
+    "                 [--max-memory MB] [--max-time MS]\n"
     "                 (WAVE... | - | --mic)\n";
 constexpr const char* kHelp =
     "Recognises speech against a grammar: each wave file, standard input (-) or the microphone.\n"
@@ -108,6 +109,8 @@ constexpr const char* kHelp =
     "                    is not in the grammar)\n"
     "  --oov             let speech outside the grammar match the out-of-vocabulary phone loop;\n"
     "                    an utterance it matches best is rejected\n"
+    "  --no-phone-loop   one search per utterance instead of two: the confidence comes from the\n"
+    "                    phone-loop ratio alone (about three times faster, weaker rejection)\n"
     "  --raw             inputs are 16-bit little-endian mono samples; --rate HZ (default 16000)\n"
     "  --mic             recognise live from the microphone (or VELMORA_MIC) until Ctrl-C\n"
     "  --max-memory MB, --max-time MS   limits of one search\n"
@@ -209,7 +212,7 @@ int main(int argc, char** argv) {
   std::vector<const char*> vocPaths, ruleNames, waves;
   bool json = false;
   bool session = false;
-  bool timings = false, raw = false, mic = false, oov = false;
+  bool timings = false, raw = false, mic = false, oov = false, phoneLoop = true;
   double rejectBelow = -1;   // --reject: the lowest confidence kept
   int nbest = RecogResult::kMaxResults;
   unsigned rawRate = 0;
@@ -235,6 +238,7 @@ int main(int argc, char** argv) {
     else if (a == "--raw") raw = true;
     else if (a == "--mic") mic = true;
     else if (a == "--oov") oov = true;
+    else if (a == "--no-phone-loop") phoneLoop = false;
     else if (a == "--reject") {
       value(&v);
       char* end = nullptr;
@@ -373,7 +377,7 @@ int main(int argc, char** argv) {
   WordDictionary& words = *grammar.words;
   RuleDictionary& rules = *grammar.rules;
   std::vector<int>& active = grammar.active;
-  if (!addConfidenceRules(&grammar, oov, "recognize", toStandardError)) return 1;
+  if (!addConfidenceRules(&grammar, oov, "recognize", toStandardError, phoneLoop)) return 1;
 
   Recognizer recognizer(&user, &words, &rules);
   StaticWavChannel sessionChannel;
