@@ -148,6 +148,9 @@ def recognise(args, files):
     res = subprocess.run([os.path.join(args.bin, "recognize"), "--usr", args.usr, "--voc", args.voc,
                           "--rul", args.rul] + files, capture_output=True, text=True,
                          cwd=os.path.dirname(files[0]))
+    if res.returncode != 0:
+        # a model or grammar that does not load must not pass for phrases spelled wrong
+        sys.exit(f"check_spelling: recognize failed (exit {res.returncode}):\n{res.stderr.strip()}")
     results, current = {}, None
     for line in res.stdout.splitlines():
         if not line.startswith("\t"):
@@ -172,6 +175,9 @@ def main():
     ap.add_argument("--table", action="store_true", help="print every phrase's result")
     ap.add_argument("--jobs", type=int, default=2)
     args = ap.parse_args()
+    # recognize runs in the audio's folder: the paths given must not depend on where we are
+    for name in ("bin", "usr", "voc", "rul"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
     for tool in ("sox", "espeak-ng", "flite", "festival"):
         if shutil.which(tool) is None:
             sys.exit(f"check_spelling: needs {tool}")
