@@ -185,6 +185,11 @@ struct Search {
       WordNode* x = &s->successors[i];
       const int candidate = score + x->penalty;
       if (candidate >= threshold) continue;
+      if (x->closed) {
+        // a state that leads only into a closed end-fan copy has no future either
+        if (s->successorCount == 1 && s->terminals == nullptr) close(s);
+        continue;
+      }
       if (!x->active) {
         x->active = 1;
         x->score = candidate;
@@ -236,7 +241,18 @@ struct Search {
     }
   }
 
+  // Closes a state for the rest of the search (WordNode::closed) and ends the path now in it.
+  void close(WordNode* s) {
+    if (s->closed) return;
+    s->closed = 1;
+    s->score = kNoScore;
+    closedStates.add(s);
+  }
+  OC<WordNode> closedStates{64, 64};
+
   void deactivateAll() {
+    for (int i = 0; i < closedStates.count(); i++) closedStates[i]->closed = 0;
+    closedStates.removeAll();
     for (int i = 0; i < (*innerCurList).count(); i++) (*innerCurList)[i]->active = 0;
     for (int i = 0; i < (*innerNextList).count(); i++) (*innerNextList)[i]->active = 0;
     for (int i = 0; i < (*startCurList).count(); i++) (*startCurList)[i]->active = 0;
@@ -272,6 +288,9 @@ struct Search {
   void scoreActiveStates();
   void wordEndsOfPreviousFrame();
   void processRun(int from, int to);
+  // Offers a word end's path to the entries of link; true when some entry takes the end's
+  // right-context class (whether or not its path was good enough to enter).
+  bool enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* link, HistoryHS* previous);
   // 1 when a start state entered with candidate cannot outlive the frame about to be scored: its
   // score after the frame is at least candidate + the frame's cost of its pel, and the frame's
   // prune threshold is at most the previous best + the frame's cost of the previous best pel +
@@ -290,7 +309,6 @@ struct Search {
   int deadLine = 0;
   int deadBest = kNoScore;
   int deadBestPel = 0;
-  void enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* link, HistoryHS* previous);
   void phoneLoop();
   void initialSilenceStep(AwLink* root);
   void compaction();
@@ -328,6 +346,7 @@ void Search::processRun(int from, int to) {
     WordNode* e = sortedEnds[k];
     History* h = e->history;
     const bool fromTree = h->node && h->node->type == eWordTreeNode;
+    bool goesOn = false;
     for (NodeTerminal* lead = e->terminals; lead; lead = lead->next) {
       // one pass per continuation: lead is the first terminal with it
       if (fromTree) {
@@ -349,14 +368,20 @@ void Search::processRun(int from, int to) {
         }
         if (N != nullptr) link = seeder.startList(words, rules, N, R);
       }
-      if (link != nullptr && link->count > 0) enterAfter(e, lead, fromTree, link, previous);
+      if (link != nullptr && link->count > 0 && enterAfter(e, lead, fromTree, link, previous)) goesOn = true;
       if (!fromTree) break;
     }
+    // An end-fan copy for a right context that nothing after the word starts with (at the end of
+    // the grammar: every copy but the one before silence) can never lead to a result. Left alive,
+    // such a copy can fit the word's last frames better than the copy before silence and push
+    // that one, the only one that can end the utterance, out of the beam. A state of a word tree
+    // that also goes on inside the tree (another word's next phone) stays open.
+    if (!goesOn && e->pel > 0 && e->contextClass != 0 && e->successorCount == 0) close(e);
   }
 }
 
 // Offers the path of word end e (its terminals of lead's continuation) to every entry of link.
-void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* link, HistoryHS* previous) {
+bool Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* link, HistoryHS* previous) {
   History* h = e->history;
   const bool silent = e->pel == 0;
   const int entry = e->score;
@@ -375,6 +400,7 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
         if (WordEnding* we = histories.newWordEnding(t->word, entry + t->penalty, h)) H->endings.push(we);
     return H;
   };
+  bool taken = false;
   LawReturn* entries = link->entries();
   for (int si = link->count - 1; si >= 0; si--) {
     const LawReturn& s = entries[si];
@@ -382,6 +408,7 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
       case eLawLinearWord: {
         auto* law = static_cast<LinearActiveWord*>(s.target);
         if (!silent && e->contextClass != law->terminal.firstRightClass) break;
+        taken = true;
         WordNode* st = law->startState(leftClass);
         const int candidate = entry + exitPenalty + kWordPenalty + st->penalty;
         if (dead(candidate, st->pel)) break;
@@ -393,6 +420,7 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
       case eLawPendingWord: {
         auto* p = static_cast<PendingWord*>(s.target);
         if (!silent && e->contextClass != p->firstRightClass) break;
+        taken = true;
         const int candidate = entry + exitPenalty + kWordPenalty + p->firstPenalty;
         if (dead(candidate, p->basePel + leftClass)) break;
         LinearActiveWord* law = activeWords.build(p, s.returnTree);
@@ -412,6 +440,7 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
           any = b >= 0 && b < kWordTreeBuckets && tree->bucket(b).count > 0;
         }
         if (!any) break;
+        taken = true;
         History* H = nullptr;  // made when the first start state is entered
         auto enterBucket = [&](int bucketIndex) {
           const WordTreeStartNodes& bucket = tree->bucket(bucketIndex);
@@ -433,6 +462,7 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
       }
       case eLawOutOfVocabulary: {
         auto* el = static_cast<OutOfVocabularyElement*>(s.target);
+        taken = true;
         History* H = reach(el->node, s.returnTree, 0);
         if (H == nullptr) break;
         enterOov(el, entry + loopTransitionPenalty + exitPenalty + kWordPenalty, H, loopBest);
@@ -443,6 +473,7 @@ void Search::enterAfter(WordNode* e, NodeTerminal* lead, bool fromTree, AwLink* 
         break;
     }
   }
+  return taken;
 }
 
 void Search::phoneLoop() {

@@ -49,6 +49,10 @@ struct WordNode {
   unsigned char stay;        // frames spent here since entry
   unsigned char contextClass;    // end-fan states: the right-context class this copy stands for
   unsigned char successorCount;  // at most NUM_PHONEMES
+  // Set by a search for an end-fan copy whose right-context class nothing after the word starts
+  // with (and for the middle state that leads only to it): no path may enter it again in that
+  // search. Cleared when the search ends.
+  unsigned char closed;
   WordNode* successors;      // contiguous array of successorCount states
 
   // Moves amount of this state's entry penalty onto its word ends and its direct successors.

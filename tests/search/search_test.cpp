@@ -147,6 +147,36 @@ TEST_F(RecognizeTest, WordTreeAtTheEndOfTheGrammar) {
   EXPECT_EQ("&top bell end:top", items(utt, 0));
 }
 
+// The last word of the grammar can only end before silence. A long last phone that sounds like
+// its copy for another right context must not lose the copy before silence to the beam: the
+// other copies lead nowhere and are closed, so the utterance still gets its one possible result.
+TEST_F(RecognizeTest, LastWordsEndCopyBeforeSilenceSurvivesALongMismatch) {
+  loadRules("RULE top ( are ) ;\n");
+  const char A = 'A';
+  // The middle and end states as spoken between their copies before an "m" (another right-context
+  // class) and before silence, a little nearer the first (53 to 47), and the end state for long:
+  // about 20 a frame better in the copy before "m", which outruns the beam within 40 frames.
+  const int nearer = 3;
+  auto between = [&](int offset) {
+    Frame m{}, s{}, f{};
+    EXPECT_EQ(1, user.templateFrame(static_cast<short>(phoneBasePel(A) + offset + phoneRightClass('m')), &m));
+    EXPECT_EQ(1, user.templateFrame(static_cast<short>(phoneBasePel(A) + offset + phoneRightClass('.')), &s));
+    for (int i = 0; i < kFrameFeatures; i++)
+      f.features[i] = static_cast<int16_t>((m.features[i] * (50 + nearer) + s.features[i] * (50 - nearer)) / 100);
+    return f;
+  };
+  ASSERT_NE(phoneRightClass('m'), phoneRightClass('.'));
+  Utterance* utt = utterance({0, static_cast<short>(phoneBasePel(A) + phoneLeftClass('.'))});
+  const Frame middle = between(26), end = between(13);
+  Frame silence{};
+  ASSERT_EQ(1, user.templateFrame(0, &silence));
+  for (int i = 0; i < 3; i++) utt->frames.add(middle);
+  for (int i = 0; i < 40; i++) utt->frames.add(end);
+  for (int i = 0; i < 8; i++) utt->frames.add(silence);
+  ASSERT_GE(recognize(utt, {"top"}), 1) << recognizeEndText(lastEnd);
+  EXPECT_EQ("are", text(utt, 0));
+}
+
 TEST_F(RecognizeTest, AlternativePronunciationsAreRecognisedAndMergedByNoAltProns) {
   loadRules("RULE top ( sun read ) ;\n");
   Utterance* utt = utterance(chainPels({{"s@n"}, {"rEd"}}));
