@@ -155,7 +155,7 @@ TEST_F(RecognizeTest, LastWordsEndCopyBeforeSilenceSurvivesALongMismatch) {
   const char A = 'A';
   // The middle and end states as spoken between their copies before an "m" (another right-context
   // class) and before silence, a little nearer the first (53 to 47), and the end state for long:
-  // about 20 a frame better in the copy before "m", which outruns the beam within 40 frames.
+  // about 30 a frame better in the copy before "m", which outruns the beam within 40 frames.
   const int nearer = 3;
   auto between = [&](int offset) {
     Frame m{}, s{}, f{};
