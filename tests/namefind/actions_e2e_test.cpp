@@ -109,8 +109,12 @@ TEST(NamefindActionsProgram, ScheduleAMeetingTomorrowThreeToFour) {
       << r.out;
   // The second pass's hypotheses, the first selected, its spelling beside "train".
   EXPECT_TRUE(has(r.out, "list appointment.phrases ")) << r.out;
-  EXPECT_TRUE(has(r.out, "select appointment.phrases 1\ntext appointment.pron \"t@mor0w.THrE.t@.fOr\"\n"
-                         "enabled appointment.train 1\n")) << r.out;
+  // "to" may be heard in its reduced or its full form; both are the dictionary's.
+  auto shown = [&](const char* to) {
+    return has(r.out, std::string("select appointment.phrases 1\ntext appointment.pron \"t@mor0w.THrE.") + to +
+                          ".fOr\"\nenabled appointment.train 1\n");
+  };
+  EXPECT_TRUE(shown("t@") || shown("tu")) << r.out;
   std::vector<vlm::CalendarEvent> events;
   std::string error;
   ASSERT_TRUE(vlm::readCalendarEvents(dir.file("calendar.ics"), &events, &error)) << error << r.out;

@@ -88,7 +88,8 @@ TEST(NamefindDialogSpeech, HeardThroughTheSecondPassAndTrainedWithTheOneShotWarn
   EXPECT_EQ(speech.selected(), 0);
   EXPECT_EQ(speech.heard.words, (std::vector<std::string>{"tomorrow", "3", "to", "4"}));
   EXPECT_FALSE(speech.heard.nameRule);
-  EXPECT_EQ(speech.spelling, "t@mor0w.THrE.t@.fOr");
+  // "to" in its reduced or its full form, both the dictionary's.
+  EXPECT_TRUE(speech.spelling == "t@mor0w.THrE.t@.fOr" || speech.spelling == "t@mor0w.THrE.tu.fOr") << speech.spelling;
   // The accepted utterance is the one "train" adapts; the main dialog's result lost it.
   ASSERT_NE(app.lastUtterance(), nullptr);
   EXPECT_FALSE(view.enabled[kIdTrain]);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -113,6 +114,83 @@ TEST(TrainEstimate, FallsBackToGroupThenRelatedPhoneThenAllSpeech) {
   EXPECT_EQ(user->models[kChannelStoreState][3], 0x1111);
   EXPECT_EQ(r.framesPerState[static_cast<size_t>(v)], 4);
   EXPECT_EQ(r.own + r.group + r.related + r.speech, kPelCount - 13);
+}
+
+namespace {
+
+// Frames lying halfway between the templates of two chains of the same length, four per node.
+std::vector<Frame> halfway(const User& user, const AlignChain& a, const AlignChain& b) {
+  std::vector<Frame> frames;
+  for (int i = 0; i < a.nodeCount(); ++i) {
+    Frame fa, fb;
+    user.templateFrame(a.node(i).pel, &fa);
+    user.templateFrame(b.node(i).pel, &fb);
+    for (int k = 0; k < kFrameFeatures; ++k)
+      fa.features[k] = static_cast<int16_t>((fa.features[k] + fb.features[k]) / 2);
+    for (int r = 0; r < 4; ++r) frames.push_back(fa);
+  }
+  return frames;
+}
+
+long cost(AlignChain& chain, const std::vector<Frame>& frames, const User& user) {
+  std::vector<short> pels(frames.size());
+  return chain.viterbi(frames.data(), static_cast<int>(frames.size()), &user, pels.data());
+}
+
+}  // namespace
+
+TEST(TrainRivals, DrawsTheRightTemplatesNearerAndPushesTheRivalsAway) {
+  auto user = std::make_unique<User>();
+  user->makeSeparated();
+  const char* bee[] = {"bE"};
+  const char* dee[] = {"dE"};
+  AlignChain right, rival;
+  ASSERT_EQ(right.build(bee, 1), 1);
+  ASSERT_EQ(rival.build(dee, 1), 1);
+  ASSERT_EQ(right.nodeCount(), rival.nodeCount());
+  const std::vector<Frame> frames = halfway(*user, right, rival);
+  const std::vector<RivalPair> pairs{{frames.data(), static_cast<int>(frames.size()), &right, &rival}};
+  std::vector<char> own(kPelCount, 1);
+  for (int s = 0; s < kPelsPerGroup; ++s) own[static_cast<size_t>(s)] = 0;
+
+  // A near tie weighs fully: the right alignment becomes cheaper and the rival's dearer.
+  const long right0 = cost(right, frames, *user), rival0 = cost(rival, frames, *user);
+  ASSERT_GT(right0, 0);
+  EXPECT_LE(std::labs(right0 - rival0), 5);
+  const int16_t silence0 = user->models[0][5];
+  const int b = right.node(1).pel, d = rival.node(1).pel;
+  ASSERT_NE(b, d);
+  const int16_t bLevel = user->models[b][0];
+  RivalPassReport r = rivalPass(pairs, own, RivalOptions{}, *user);
+  EXPECT_EQ(r.pairs, 1);
+  EXPECT_GT(r.weight, 0.99);
+  EXPECT_GT(r.moved, 0);
+  const long right1 = cost(right, frames, *user), rival1 = cost(rival, frames, *user);
+  EXPECT_LT(right1, right0);
+  EXPECT_GT(rival1, rival0);
+  EXPECT_EQ(user->models[0][5], silence0);    // silence never moves
+  EXPECT_EQ(user->models[b][0], bLevel);      // nor does feature 0
+
+  // Templates not made from their own frames stay as they are: here the rival's.
+  std::vector<int16_t> dBefore(user->models[d], user->models[d] + kFrameFeatures);
+  own[static_cast<size_t>(d)] = 0;
+  rivalPass(pairs, own, RivalOptions{}, *user);
+  EXPECT_EQ(std::vector<int16_t>(user->models[d], user->models[d] + kFrameFeatures), dBefore);
+
+  // A pair won by far teaches nothing.
+  auto far = std::make_unique<User>();
+  far->makeSeparated();
+  std::vector<Frame> clean;
+  for (int i = 0; i < right.nodeCount(); ++i) {
+    Frame f;
+    far->templateFrame(right.node(i).pel, &f);
+    for (int k = 0; k < 4; ++k) clean.push_back(f);
+  }
+  std::fill(own.begin() + kPelsPerGroup, own.end(), 1);
+  r = rivalPass({{clean.data(), static_cast<int>(clean.size()), &right, &rival}}, own, RivalOptions{}, *far);
+  EXPECT_EQ(r.pairs, 1);
+  EXPECT_LT(r.weight, 1e-3);
+  EXPECT_EQ(r.moved, 0);
 }
 
 TEST(TrainFlatStart, SplitsSpeechEvenlyAndKeepsSilenceAtTheEnds) {
@@ -241,7 +319,8 @@ TEST(TrainProgram, RefusesBadOptions) {
   const std::string tool = vlmtest::binDir() + "/train";
   ASSERT_TRUE(std::filesystem::exists(tool)) << tool << " is not built";
   for (const char* args : {"--stored-warp 0", "--stored-warp 128", "--warps 58,0", "--estimator mode",
-                           "--iterations 0", "--bogus", "--gain nan", "--gain inf", "--gain 1x", "--gain -1"}) {
+                           "--iterations 0", "--bogus", "--gain nan", "--gain inf", "--gain 1x", "--gain -1",
+                           "--rival-width 0", "--rival-step nan", "--rival-passes -1"}) {
     const std::string cmd = "\"" + tool + "\" " + args + " --corpus /nonexistent > /dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
     EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 2) << args;

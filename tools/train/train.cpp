@@ -2,6 +2,7 @@
 //
 //   train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator mean|median]
 //         [--iterations N] [--min-frames N] [--gain X] [--warps W,W...] [--stored-warp W]
+//         [--rivals FILE [--rival-passes N] [--rival-step X] [--rival-width X]]
 //         [--balance] [--vtln] [--warp-search] [--no-write]
 //
 // Reads DIR/manifest.tsv (voice, role, wave file, words, pronunciations; tools/corpus), turns
@@ -15,7 +16,8 @@
 // docs/training.md). --warps adds training material heard through other warp bins, --balance
 // weighs every synthesiser equally, --vtln continues training with each training voice at its
 // best warp bin; all three were measured and are off by default (tools/train/make_models.sh
-// passes --warps). --stored-warp sets the warp bin written into the model files, the filter bank a
+// passes --warps). --rivals adds passes of corrective training against wrong hypotheses that a
+// recogniser found for the training utterances (tools/train/rivals.py). --stored-warp sets the warp bin written into the model files, the filter bank a
 // speaker who has not enrolled is heard with (default 58; the templates are trained at 58 either
 // way).
 #define VLM_UNIT "train"
@@ -61,7 +63,8 @@ double seconds(std::chrono::steady_clock::time_point since) {
 constexpr const char* kUsage =
     "usage: train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator median|mean]\n"
     "             [--iterations N] [--min-frames N] [--gain X] [--warps W,W...]\n"
-    "             [--stored-warp W] [--warp-search] [--balance] [--vtln] [--no-write]\n";
+    "             [--stored-warp W] [--rivals FILE [--rival-passes N] [--rival-step X]\n"
+    "             [--rival-width X]] [--warp-search] [--balance] [--vtln] [--no-write]\n";
 constexpr const char* kHelp =
     "Trains the starting speaker models from the synthetic corpus (tools/corpus/build_corpus.py).\n"
     "  --corpus DIR        the corpus folder with manifest.tsv (default corpus)\n"
@@ -73,6 +76,11 @@ constexpr const char* kHelp =
     "  --gain X            stop when the average frame cost improves by less than X (default 0.002)\n"
     "  --warps W,W...      training material heard through these warp bins (1 to 127) as well\n"
     "  --stored-warp W     the warp bin written into the model files (default 58)\n"
+    "  --rivals FILE       corrective training against the wrong hypotheses in FILE (lines: wave file\n"
+    "                      as in the manifest, words, pronunciations; tools/train/rivals.py)\n"
+    "  --rival-passes N    passes of corrective training (default 4)\n"
+    "  --rival-step X      largest move of a template feature in one pass (default 12)\n"
+    "  --rival-width X     cost difference over which a pair's weight falls off (default 100)\n"
     "  --warp-search       score the held-out voices over a range of warp bins\n"
     "  --balance           weigh every synthesiser equally\n"
     "  --vtln              go on training each voice at its best warp bin\n"
@@ -339,6 +347,9 @@ int main(int argc, char** argv) {
   bool vtlnTrain = false;
   std::vector<int> warps{kNeutralWarpBin};
   int storedWarp = kNeutralWarpBin;  // the warp bin written into the model files
+  std::string rivalsPath;
+  int rivalPasses = 4;
+  RivalOptions rivalOptions;
   vlmcli::answerHelpAndVersion(argc, argv, "train", (std::string(kUsage) + kHelp).c_str());
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -374,6 +385,19 @@ int main(int argc, char** argv) {
         return 2;
       }
     }
+    else if (a == "--rivals") rivalsPath = value("--rivals");
+    else if (a == "--rival-passes") rivalPasses = wholeNumber("--rival-passes", value("--rival-passes"), 0, 100);
+    else if (a == "--rival-step" || a == "--rival-width") {
+      const char* text = value(a.c_str());
+      char* end = nullptr;
+      const double v = std::strtod(text, &end);
+      if (end == text || *end != 0 || !std::isfinite(v) || v <= 0) {
+        std::fprintf(stderr, "train: %s must be a positive number, not \"%s\"\n", a.c_str(), text);
+        usage();
+        return 2;
+      }
+      (a == "--rival-step" ? rivalOptions.step : rivalOptions.width) = v;
+    }
     else if (a == "--no-write") write = false;
     else if (a == "--warp-search") warpSearchAll = true;
     else if (a == "--balance") balance = true;
@@ -396,6 +420,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "train: --iterations and --min-frames must be at least 1, --gain not negative\n");
     usage();
     return 2;
+  }
+  // An unreadable rivals file is found before the training, not after it.
+  if (!rivalsPath.empty() && !std::ifstream(rivalsPath)) {
+    std::fprintf(stderr, "train: cannot read %s (tools/train/rivals.py writes it)\n", rivalsPath.c_str());
+    return 1;
   }
   const auto start = std::chrono::steady_clock::now();
 
@@ -608,6 +637,64 @@ int main(int argc, char** argv) {
   }
   printEstimate(report, used);
 
+  if (!rivalsPath.empty() && rivalPasses > 0) {
+    // Corrective training: the rivals of each training utterance (its copies at other warp bins
+    // share its recording, so they share its rivals too).
+    std::multimap<std::string, Utt> rivals;
+    std::ifstream in(rivalsPath);
+    if (!in) {
+      std::fprintf(stderr, "train: cannot read %s\n", rivalsPath.c_str());
+      return 1;
+    }
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+      ++lineNo;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty()) continue;
+      std::vector<std::string> f = split(line, '\t');
+      Utt r;
+      if (f.size() >= 3) {
+        r.words = f[1];
+        r.prons = split(f[2], ' ');
+      }
+      if (f.size() < 3 || r.prons.empty() || r.prons.size() != split(f[1], ' ').size()) {
+        std::fprintf(stderr, "train: %s line %d: expected wave file, words and as many pronunciations\n",
+                     rivalsPath.c_str(), lineNo);
+        continue;
+      }
+      rivals.emplace(corpus + "/" + f[0], std::move(r));
+    }
+    std::vector<std::unique_ptr<AlignChain>> chains;
+    std::vector<RivalPair> pairs;
+    for (Utt* u : train) {
+      auto range = rivals.equal_range(u->path);
+      if (range.first == range.second) continue;
+      auto right = std::make_unique<AlignChain>();
+      if (!buildChain(*u, *right)) continue;
+      for (auto it = range.first; it != range.second; ++it) {
+        auto rival = std::make_unique<AlignChain>();
+        if (!buildChain(it->second, *rival)) continue;
+        pairs.push_back({u->frames.data(), static_cast<int>(u->frames.size()), right.get(), rival.get()});
+        chains.push_back(std::move(rival));
+      }
+      chains.push_back(std::move(right));
+    }
+    std::vector<char> own(kPelCount, 0);
+    for (int s = kPelsPerGroup; s < kPelCount; ++s) own[static_cast<size_t>(s)] = report.source[s] == Source::eOwn;
+    std::printf("corrective training: %zu rival lines, %zu pairs with the training utterances\n", rivals.size(),
+                pairs.size());
+    for (int p = 0; p < rivalPasses; ++p) {
+      const RivalPassReport r = rivalPass(pairs, own, rivalOptions, *user);
+      const AlignStats tr = alignAll(train, *user, false);
+      const AlignStats te = alignAll(test, *user, false);
+      std::printf("  pass %d: %ld pairs, %ld with the rival cheaper, mean weight %.3f, %ld template features "
+                  "moved; forced alignment training %.3f, held out %.3f, %.1f s\n",
+                  p + 1, r.pairs, r.lost, r.pairs ? r.weight / static_cast<double>(r.pairs) : 0.0, r.moved,
+                  tr.average(), te.average(), seconds(start));
+    }
+  }
+
   // Median against mean on the same final alignment.
   {
     StateFrames perState = collect(train, balance);
@@ -620,8 +707,9 @@ int main(int argc, char** argv) {
     const AlignStats tb = alignAll(test, *other, false);
     const char* names[2] = {"median", "mean"};
     const int mine = estimator == Estimator::eMedian ? 0 : 1;
-    std::printf("estimators on the final alignment: %s %.3f (held out %.3f), %s %.3f (held out %.3f)\n",
-                names[mine], a.average(), ta.average(), names[1 - mine], b.average(), tb.average());
+    std::printf("estimators on the final alignment: %s%s %.3f (held out %.3f), %s %.3f (held out %.3f)\n",
+                names[mine], rivalsPath.empty() ? "" : " after corrective training", a.average(), ta.average(),
+                names[1 - mine], b.average(), tb.average());
   }
 
   // Held-out voices: their own normaliser (as calibration would give them) and the stored one.

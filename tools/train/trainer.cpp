@@ -246,6 +246,76 @@ void applyShift(std::vector<Frame>& frames, const int32_t shift[kStaticFeatures]
     for (int i = 0; i < kStaticFeatures; ++i) f.features[i] = clamp16(static_cast<long>(f.features[i]) + shift[i]);
 }
 
+namespace {
+
+// How the distance changes in feature k as the template value m moves up by one unit, for the
+// frame value f (features 1-3 and 10-33 count |m - f|, 4-9 (d x (d + 106)) >> 7).
+double distanceSlope(int k, int m, int f) {
+  const int d = m - f;
+  const int sign = d > 0 ? 1 : d < 0 ? -1 : 0;
+  if (k >= 4 && k <= 9) return sign * (2.0 * std::abs(d) + 106.0) / 128.0;
+  return sign;
+}
+
+}  // namespace
+
+RivalPassReport rivalPass(const std::vector<RivalPair>& pairs, const std::vector<char>& own,
+                          const RivalOptions& options, User& user) {
+  RivalPassReport report;
+  std::vector<double> move(static_cast<size_t>(kPelCount) * kFrameFeatures, 0.0);
+  std::vector<double> count(kPelCount, 0.0);
+  std::vector<short> right, rival;
+  const AlignChain* lastRight = nullptr;
+  long rightCost = -1;
+  for (const RivalPair& p : pairs) {
+    const int n = p.count;
+    if (!p.right || !p.rival || n < p.right->minimumFrames() || n < p.rival->minimumFrames()) continue;
+    // Pairs of one utterance come together: its own alignment is made once.
+    if (p.right != lastRight) {
+      right.assign(static_cast<size_t>(n), 0);
+      rightCost = p.right->viterbi(p.frames, n, &user, right.data());
+      lastRight = p.right;
+    }
+    rival.assign(static_cast<size_t>(n), 0);
+    const long rivalCost = p.rival->viterbi(p.frames, n, &user, rival.data());
+    if (rightCost < 0 || rivalCost < 0) continue;
+    ++report.pairs;
+    if (rivalCost < rightCost) ++report.lost;
+    const double l = 1.0 / (1.0 + std::exp(-static_cast<double>(rightCost - rivalCost) / options.width));
+    const double w = 4.0 * l * (1.0 - l);
+    report.weight += w;
+    if (w < 1e-3) continue;   // won or lost by far: nothing to learn
+    for (int t = 0; t < n; ++t) {
+      const int a = right[static_cast<size_t>(t)], b = rival[static_cast<size_t>(t)];
+      if (a == b) continue;
+      const int16_t* f = p.frames[t].features;
+      if (own[static_cast<size_t>(a)]) {
+        count[static_cast<size_t>(a)] += 1;
+        double* m = &move[static_cast<size_t>(a) * kFrameFeatures];
+        for (int k = 1; k < kFrameFeatures; ++k) m[k] -= w * distanceSlope(k, user.models[a][k], f[k]);
+      }
+      if (own[static_cast<size_t>(b)]) {
+        count[static_cast<size_t>(b)] += 1;
+        double* m = &move[static_cast<size_t>(b) * kFrameFeatures];
+        for (int k = 1; k < kFrameFeatures; ++k) m[k] += w * distanceSlope(k, user.models[b][k], f[k]);
+      }
+    }
+  }
+  for (int s = kPelsPerGroup; s < kPelCount; ++s) {
+    const double c = count[static_cast<size_t>(s)];
+    if (c <= 0) continue;
+    for (int k = 1; k < kFrameFeatures; ++k) {
+      const double m = move[static_cast<size_t>(s) * kFrameFeatures + static_cast<size_t>(k)] / (c + options.smooth);
+      const long d = nearest(std::max(-1.0, std::min(1.0, m)) * options.step);
+      if (d == 0) continue;
+      user.models[s][k] = clamp16(static_cast<long>(user.models[s][k]) + d);
+      ++report.moved;
+    }
+  }
+  user.initGenericModels();
+  return report;
+}
+
 int Convergence::next(double averageCost) {
   const bool first = history.empty();
   const double previous = first ? 0.0 : history.back();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/frame.h"
+#include "models/alignchain.h"
 #include "lexicon/phoneset.h"
 
 namespace vlm {
@@ -54,6 +55,40 @@ using StateFrames = std::vector<std::vector<const Frame*>>;
 // and 12 are left as they are (the caller fills the settings). Generic models are recomputed.
 void estimateModels(const StateFrames& perState, int minFrames, Estimator estimator, User& user,
                     EstimateReport* report);
+
+// Corrective training against rival transcripts, after maximum-likelihood training. A rival is a
+// wrong hypothesis that a recogniser found for a training utterance (tools/train/rivals.py). For
+// each pair the utterance is aligned to its own transcript and to the rival's; the pair's weight
+// is the slope of a sigmoid of the cost difference (right minus rival, over width): pairs that
+// are nearly lost or nearly won weigh most, pairs won or lost by far weigh little (below 0.001,
+// nothing). On every frame
+// where the two alignments use different states, the right state's template is drawn towards the
+// frame and the rival state's pushed away from it, along the slope of the distance in each
+// feature. After the pass each template moves by its summed slopes over (the number of such
+// frames + smooth), clamped to +-1, times step (rounded). Only templates made from their own
+// frames move (copies and silence stay); feature 0, which also weighs itself in the distance,
+// stays.
+struct RivalOptions {
+  double step = 12.0;    // largest move of a feature in one pass, in feature units
+  double width = 100.0;  // sigmoid width, in alignment cost units (search units)
+  double smooth = 10.0;  // frames added to every template's count, so that few frames move little
+};
+struct RivalPair {
+  const Frame* frames = nullptr;
+  int count = 0;
+  AlignChain* right = nullptr;   // the utterance's own transcript
+  AlignChain* rival = nullptr;   // a wrong hypothesis
+};
+struct RivalPassReport {
+  long pairs = 0;        // pairs aligned
+  long lost = 0;         // pairs whose rival aligned cheaper than the right transcript
+  double weight = 0;     // summed pair weights
+  long moved = 0;        // template features moved
+};
+// One pass over the pairs with the templates of user; own[s] marks the templates that may move.
+// Generic models are recomputed.
+RivalPassReport rivalPass(const std::vector<RivalPair>& pairs, const std::vector<char>& own,
+                          const RivalOptions& options, User& user);
 
 // The group whose templates stand in for group g when g has no frames at all, or -1: the
 // alternative groups of the scorer (K for p and k, + for t and T, and back), then a phone of
