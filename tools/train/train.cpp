@@ -17,9 +17,10 @@
 // weighs every synthesiser equally, --vtln continues training with each training voice at its
 // best warp bin; all three were measured and are off by default (tools/train/make_models.sh
 // passes --warps). --rivals adds passes of corrective training against wrong hypotheses that a
-// recogniser found for the training utterances (tools/train/rivals.py). --stored-warp sets the warp bin written into the model files, the filter bank a
-// speaker who has not enrolled is heard with (default 58; the templates are trained at 58 either
-// way).
+// recogniser found for the training utterances (tools/train/rivals.py; measured, not used for
+// the shipped models). --stored-warp sets the warp bin written into the model files, the filter
+// bank a speaker who has not enrolled is heard with (default 58; the templates are trained at 58
+// either way).
 #define VLM_UNIT "train"
 #include <algorithm>
 #include <cerrno>
