@@ -118,22 +118,27 @@ std::vector<std::string> split(const std::string& s, char sep) {
   return out;
 }
 
-int readManifest(const std::string& dir, std::vector<Utt>* utts) {
-  std::ifstream in(dir + "/manifest.tsv");
-  if (!in) {
-    std::fprintf(stderr, "train: cannot read %s/manifest.tsv (run tools/corpus/build_corpus.py)\n", dir.c_str());
-    return 0;
-  }
+// Calls fn(line number, tab-separated fields) for every non-empty line of a text file (CR LF
+// line ends accepted, as from a file saved on another system); 0 when the file cannot be read.
+template <class Fn>
+int forEachTabLine(const std::string& path, Fn fn) {
+  std::ifstream in(path);
+  if (!in) return 0;
   std::string line;
   int lineNo = 0;
   while (std::getline(in, line)) {
     ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // a manifest saved with CR LF ends
-    if (line.empty()) continue;
-    std::vector<std::string> f = split(line, '\t');
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) fn(lineNo, split(line, '\t'));
+  }
+  return 1;
+}
+
+int readManifest(const std::string& dir, std::vector<Utt>* utts) {
+  const int read = forEachTabLine(dir + "/manifest.tsv", [&](int lineNo, const std::vector<std::string>& f) {
     if (f.size() < 5) {
       std::fprintf(stderr, "train: manifest line %d: expected 5 fields\n", lineNo);
-      continue;
+      return;
     }
     Utt u;
     u.voice = f[0];
@@ -143,11 +148,33 @@ int readManifest(const std::string& dir, std::vector<Utt>* utts) {
     u.prons = split(f[4], ' ');
     if (u.prons.size() != split(f[3], ' ').size()) {
       std::fprintf(stderr, "train: manifest line %d: words and pronunciations differ in number\n", lineNo);
-      continue;
+      return;
     }
     utts->push_back(std::move(u));
-  }
-  return 1;
+  });
+  if (!read)
+    std::fprintf(stderr, "train: cannot read %s/manifest.tsv (run tools/corpus/build_corpus.py)\n", dir.c_str());
+  return read;
+}
+
+// The rival transcripts of tools/train/rivals.py, keyed by wave file (as the manifest's paths
+// are, under dir); 0 when the file cannot be read.
+int readRivals(const std::string& path, const std::string& dir, std::multimap<std::string, Utt>* rivals) {
+  const int read = forEachTabLine(path, [&](int lineNo, const std::vector<std::string>& f) {
+    Utt r;
+    if (f.size() >= 3) {
+      r.words = f[1];
+      r.prons = split(f[2], ' ');
+    }
+    if (f.size() < 3 || r.prons.empty() || r.prons.size() != split(f[1], ' ').size()) {
+      std::fprintf(stderr, "train: %s line %d: expected wave file, words and as many pronunciations\n",
+                   path.c_str(), lineNo);
+      return;
+    }
+    rivals->emplace(dir + "/" + f[0], std::move(r));
+  });
+  if (!read) std::fprintf(stderr, "train: cannot read %s\n", path.c_str());
+  return read;
 }
 
 // Frames of a wave file with the initial normaliser, frozen.
@@ -642,30 +669,7 @@ int main(int argc, char** argv) {
     // Corrective training: the rivals of each training utterance (its copies at other warp bins
     // share its recording, so they share its rivals too).
     std::multimap<std::string, Utt> rivals;
-    std::ifstream in(rivalsPath);
-    if (!in) {
-      std::fprintf(stderr, "train: cannot read %s\n", rivalsPath.c_str());
-      return 1;
-    }
-    std::string line;
-    int lineNo = 0;
-    while (std::getline(in, line)) {
-      ++lineNo;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.empty()) continue;
-      std::vector<std::string> f = split(line, '\t');
-      Utt r;
-      if (f.size() >= 3) {
-        r.words = f[1];
-        r.prons = split(f[2], ' ');
-      }
-      if (f.size() < 3 || r.prons.empty() || r.prons.size() != split(f[1], ' ').size()) {
-        std::fprintf(stderr, "train: %s line %d: expected wave file, words and as many pronunciations\n",
-                     rivalsPath.c_str(), lineNo);
-        continue;
-      }
-      rivals.emplace(corpus + "/" + f[0], std::move(r));
-    }
+    if (!readRivals(rivalsPath, corpus, &rivals)) return 1;
     std::vector<std::unique_ptr<AlignChain>> chains;
     std::vector<RivalPair> pairs;
     for (Utt* u : train) {
