@@ -335,15 +335,14 @@ def spoken_text(words):
 # ---- dictionaries ---------------------------------------------------------------------------
 
 def read_voc(path):
-    """word -> list of pronunciations, in file order."""
+    """word -> {pronunciation: class}, in file order (the class is the .voc's third column, the
+    cost the search adds to every path through that pronunciation)."""
     out = {}
     with open(path, encoding="latin-1") as f:
         for line in f:
             fields = line.split()
             if len(fields) >= 2:
-                out.setdefault(fields[0], [])
-                if fields[1] not in out[fields[0]]:
-                    out[fields[0]].append(fields[1])
+                out.setdefault(fields[0], {}).setdefault(fields[1], int(fields[2]) if len(fields) > 2 else 0)
     return out
 
 
@@ -361,14 +360,16 @@ def read_cmudict(path):
 
 
 def voc_lines(words, base, full):
-    """.voc lines for words: base.voc's pronunciations first, then fulldict's other ones."""
+    """.voc lines for words: base.voc's pronunciations first, then fulldict's other ones, each
+    with its class."""
     lines, missing = [], []
     for w in sorted(words):
-        prons = list(base.get(w, []))
-        prons += [p for p in full.get(w, []) if p not in prons]
+        prons = dict(base.get(w, {}))
+        for p, c in full.get(w, {}).items():
+            prons.setdefault(p, c)
         if not prons:
             missing.append(w)
-        lines += [f"{w}\t{p}\t0" for p in prons]
+        lines += [f"{w}\t{p}\t{c}" for p, c in prons.items()]
     return lines, missing
 
 

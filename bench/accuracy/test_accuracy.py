@@ -80,8 +80,8 @@ class GrammarTest(unittest.TestCase):
         lines, missing = G.cmu_lines({"home2", "a", "zork"}, cmu)
         self.assertEqual(lines, ["a AH", "a(2) EY", "home2 HH OW M T UW"])
         self.assertEqual(missing, ["zork"])
-        lines, missing = G.voc_lines({"a", "to"}, {"a": ["u"]}, {"a": ["A", "u"], "to": ["tU"]})
-        self.assertEqual(lines, ["a\tu\t0", "a\tA\t0", "to\ttU\t0"])
+        lines, missing = G.voc_lines({"a", "to"}, {"a": {"u": 0}}, {"a": {"A": 24, "u": 0}, "to": {"tU": 0}})
+        self.assertEqual(lines, ["a\tu\t0", "a\tA\t24", "to\ttU\t0"])
         self.assertEqual(missing, [])
 
 

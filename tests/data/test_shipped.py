@@ -11,6 +11,7 @@ import unittest
 ROOT = os.environ.get("VLM_SOURCE_DIR") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
 DATA = os.path.join(ROOT, "data")
+CMUDICT = "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict"
 
 
 def run(*args, **kwargs):
@@ -45,6 +46,19 @@ class Regenerate(unittest.TestCase):
             "--out", self.tmp)
         self.assertSameFiles(["demo.tsv", "demo.voc", "command.tsv", "command.voc"])
 
+    @unittest.skipUnless(os.path.exists(CMUDICT), "the reference dictionary is converted from "
+                         "pocketsphinx-en-us's CMU dictionary")
+    def test_reference_dictionary(self):
+        run(os.path.join(ROOT, "tools", "cmudict2voc", "cmudict2voc.py"), CMUDICT,
+            os.path.join(self.tmp, "fulldict.voc"), stderr=subprocess.DEVNULL)
+        self.assertSameFiles(["fulldict.voc"])
+
+    def test_enrollment_prompts(self):
+        for name in ("fulldict.voc", "base.voc"):
+            shutil.copy(os.path.join(DATA, name), self.tmp)
+        run(os.path.join(ROOT, "tools", "adapt", "make_enrol.py"), self.tmp)
+        self.assertSameFiles(["enrol.txt", "enrol.voc", "enrol.rul"])
+
     @unittest.skipUnless(shutil.which("espeak-ng") and shutil.which("sox"),
                          "the recordings are made with espeak-ng and sox")
     def test_recordings(self):
@@ -52,6 +66,41 @@ class Regenerate(unittest.TestCase):
         names = sorted(n for n in os.listdir(self.tmp) if n.endswith(".wav"))
         self.assertGreater(len(names), 12)
         self.assertSameFiles(names)
+
+
+def read_classes(name):
+    """(word, pronunciation) -> class, and word -> pronunciations in file order, of a data/ .voc."""
+    classes, order = {}, {}
+    with open(os.path.join(DATA, name), encoding="latin-1") as f:
+        for line in f:
+            fields = line.split()
+            if len(fields) >= 3:
+                classes[(fields[0], fields[1])] = int(fields[2])
+                order.setdefault(fields[0], []).append(fields[1])
+    return classes, order
+
+
+class AlternativeCosts(unittest.TestCase):
+    """The starting models are trained on each word's first pronunciation; every other one costs
+    the search 24 on each path through it, in the reference dictionary and in every vocabulary
+    made from it, so that a weak form or a dictionary variant wins only where it fits clearly
+    better ("schedule a call" must not become "schedule an call" with "an" said as "un")."""
+
+    def test_reference_dictionary_charges_every_pronunciation_after_the_first(self):
+        classes, order = read_classes("fulldict.voc")
+        for word, prons in order.items():
+            self.assertEqual([classes[(word, p)] for p in prons], [0] + [24] * (len(prons) - 1), word)
+        for word, first, weak in (("a", "u", "@"), ("an", "an", "un"), ("to", "tU", "t@"), ("the", "Du", "D@")):
+            self.assertEqual((classes[(word, first)], classes[(word, weak)]), (0, 24), word)
+
+    def test_vocabularies_made_from_it_keep_its_classes(self):
+        full, _ = read_classes("fulldict.voc")
+        for name in ("base.voc", "enrol.voc", "command.voc", "demo.voc"):
+            classes, _ = read_classes(name)
+            shared = [k for k in classes if k in full]
+            self.assertGreater(len(shared), 10, name)
+            for k in shared:
+                self.assertEqual(classes[k], full[k], f"{name}: {k}")
 
 
 class Recordings(unittest.TestCase):

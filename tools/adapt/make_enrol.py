@@ -125,7 +125,9 @@ PHASE2 = [
 ]
 
 
-def read_voc(path):
+def read_voc(path, classes):
+    """name -> pronunciations in file order; classes[(name, pronunciation)] gets each one's class
+    (the third column, the cost the search adds to every path through it) unless already set."""
     prons = {}
     if not os.path.exists(path):
         return prons
@@ -137,6 +139,7 @@ def read_voc(path):
             prons.setdefault(parts[0], [])
             if parts[1] not in prons[parts[0]]:
                 prons[parts[0]].append(parts[1])
+            classes.setdefault((parts[0], parts[1]), int(parts[2]) if len(parts) > 2 and parts[2].strip() else 0)
     return prons
 
 
@@ -157,8 +160,9 @@ def main():
         sys.exit(2)
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     data = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "data")
-    full = read_voc(os.path.join(data, "fulldict.voc"))
-    base = read_voc(os.path.join(data, "base.voc"))
+    classes = {}
+    full = read_voc(os.path.join(data, "fulldict.voc"), classes)
+    base = read_voc(os.path.join(data, "base.voc"), classes)
     if not full:
         sys.stderr.write("make_enrol: %s has no fulldict.voc\n" % data)
         return 1
@@ -227,7 +231,7 @@ def main():
     voc = []
     for w in sorted(words, key=lambda n: n.encode("latin-1")):
         for p in words[w]:
-            voc.append("%s\t%s\t0" % (w, p))
+            voc.append("%s\t%s\t%d" % (w, p, classes[(w, p)]))
     write_replacing(os.path.join(data, "enrol.voc"), "\n".join(voc) + "\n")
 
     def alternatives(texts):

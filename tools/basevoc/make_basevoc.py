@@ -9,8 +9,9 @@ lacks is spelled out of dictionary words (e.g. "homefax" = home + fax, "21st" = 
 which reads better than letter-to-sound for these compounds. The one word that no dictionary word
 spells, the name rule's placeholder "tarvell", is given "torvel", which is what the letter-to-sound
 rules make of it (pronmerge). A missing dictionary word stops the script with an error.
-Output: "name<TAB>pron<TAB>0" lines, sorted by name in byte order, each word's dictionary
-pronunciations in the dictionary's order (the first one is the primary). Standard library only; the output depends on the input alone.
+Output: "name<TAB>pron<TAB>class" lines, sorted by name in byte order, each word's dictionary
+pronunciations in the dictionary's order (the first one is the primary) with the dictionary's
+class (an alternative's cost); a spelled-out compound has class 0. Standard library only; the output depends on the input alone.
 """
 import os
 import sys
@@ -94,12 +95,12 @@ def main():
     root = os.path.dirname(os.path.dirname(here))
     src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "data", "fulldict.voc")
     dst = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "data", "base.voc")
-    prons = {}
+    prons = {}    # name -> [(pronunciation, class)] in file order
     with open(src, "rb") as f:
         for raw in f:
             fields = raw.decode("latin-1").split()
             if len(fields) >= 2:
-                prons.setdefault(fields[0], []).append(fields[1])
+                prons.setdefault(fields[0], []).append((fields[1], int(fields[2]) if len(fields) > 2 else 0))
     result = {}
     for name, parts in entries():
         lookup = name.replace("\\&", "and") if parts is None else None
@@ -111,14 +112,14 @@ def main():
             missing = [p for p in parts if p not in prons]
             if missing:
                 sys.exit(f"make_basevoc: {name}: {', '.join(missing)} not in {src}")
-            new = ["".join(prons[p][0] for p in parts)]
+            new = [("".join(prons[p][0][0] for p in parts), 0)]
         have = result.setdefault(name, [])
-        have += [p for p in new if p not in have]
+        have += [p for p in new if p[0] not in {q[0] for q in have}]
     # The name rule's placeholder: no dictionary word spells it; the letter-to-sound result.
-    result["tarvell"] = ["torvel"]
+    result["tarvell"] = [("torvel", 0)]
     lines = []
     for name in sorted(result, key=lambda s: s.encode("latin-1")):
-        lines += [f"{name}\t{p}\t0\n" for p in result[name]]
+        lines += [f"{name}\t{p}\t{c}\n" for p, c in result[name]]
     tmp = dst + ".tmp"
     with open(tmp, "w", encoding="latin-1", newline="\n") as f:
         f.writelines(lines)

@@ -5,9 +5,9 @@ into a .voc pronunciation dictionary over Velmora's 48-phone set.
     python3 tools/cmudict2voc/cmudict2voc.py CMUDICT OUT.voc
 
 The mapping and the rules that stand in for the missing stress marks are documented in
-docs/lexicon.md. Output lines are "name<TAB>pronunciation<TAB>0", sorted by name in byte order;
-a word's pronunciations keep the dictionary's order, so its first one becomes the primary when
-the file is read. Only the Python 3 standard library is used; the output depends on the input
+docs/lexicon.md. Output lines are "name<TAB>pronunciation<TAB>class", sorted by name in byte
+order; a word's pronunciations keep the dictionary's order, so its first one becomes the primary
+when the file is read. The first pronunciation has class 0, every later one ALTERNATIVE_CLASS. Only the Python 3 standard library is used; the output depends on the input
 alone.
 """
 import sys
@@ -107,6 +107,14 @@ WEAK_FORMS = {
     "of": ["@v", "@"], "on": ["@n"], "the": ["D@"], "to": ["t@"],
 }
 
+# The class (third column) of every pronunciation after a word's first: the search adds it to
+# every path through that pronunciation, so an alternative wins only where the sound fits it
+# clearly better (24 search units, three natural-log units of probability: an alternative is
+# taken as about a twentieth as likely as the first form). The starting models are trained on the
+# first pronunciations alone (tools/corpus), and alternatives without a cost let near misses
+# through: "schedule a call" heard as "schedule an call" with "an" as "un" (docs/lexicon.md).
+ALTERNATIVE_CLASS = 24
+
 
 def main(argv):
     # --help shows this script's description; any other option is a usage error
@@ -163,8 +171,8 @@ def main(argv):
     tmp = target + ".tmp"
     with open(tmp, "w", encoding="latin-1", newline="\n") as out:
         for name in names:
-            for pron in words[name]:
-                out.write("%s\t%s\t0\n" % (name, pron))
+            for k, pron in enumerate(words[name]):
+                out.write("%s\t%s\t%d\n" % (name, pron, ALTERNATIVE_CLASS if k else 0))
                 written += 1
     import os
     os.replace(tmp, target)
