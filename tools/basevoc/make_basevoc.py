@@ -11,7 +11,8 @@ spells, the name rule's placeholder "tarvell", is given "torvel", which is what 
 rules make of it (pronmerge). A missing dictionary word stops the script with an error.
 Output: "name<TAB>pron<TAB>class" lines, sorted by name in byte order, each word's dictionary
 pronunciations in the dictionary's order (the first one is the primary) with the dictionary's
-class (an alternative's cost); a spelled-out compound has class 0. Standard library only; the output depends on the input alone.
+class (an alternative's cost); a spelled-out compound has class 0. Standard library only; the
+output depends on the input alone.
 """
 import os
 import sys

@@ -7,8 +7,8 @@ into a .voc pronunciation dictionary over Velmora's 48-phone set.
 The mapping and the rules that stand in for the missing stress marks are documented in
 docs/lexicon.md. Output lines are "name<TAB>pronunciation<TAB>class", sorted by name in byte
 order; a word's pronunciations keep the dictionary's order, so its first one becomes the primary
-when the file is read. The first pronunciation has class 0, every later one ALTERNATIVE_CLASS. Only the Python 3 standard library is used; the output depends on the input
-alone.
+when the file is read. The first pronunciation has class 0, every later one ALTERNATIVE_CLASS.
+Only the Python 3 standard library is used; the output depends on the input alone.
 """
 import sys
 
