@@ -116,6 +116,46 @@ TEST(TrainEstimate, FallsBackToGroupThenRelatedPhoneThenAllSpeech) {
   EXPECT_EQ(r.own + r.group + r.related + r.speech, kPelCount - 13);
 }
 
+// Shrinking draws a context's template towards its group's by the frame counts: a context heard
+// often barely moves, a rare one lands near the group; the group template itself is the pooled
+// mean of all its contexts.
+TEST(TrainEstimate, ShrinkDrawsContextsTowardsTheirGroupByFrameCount) {
+  const int often = firstState('s');   // 30 frames at 100
+  const int rare = often + 3;          // 6 frames at 400
+  StateFrames perState(kPelCount);
+  std::vector<Frame> store;
+  store.reserve(64);
+  auto add = [&](int state, int value, int count) {
+    for (int i = 0; i < count; ++i) {
+      store.push_back(frameOf(value));
+      perState[static_cast<size_t>(state)].push_back(&store.back());
+    }
+  };
+  add(0, -500, 5);
+  add(often, 100, 30);
+  add(rare, 400, 6);
+  // Group mean: (30 x 100 + 6 x 400) / 36 = 150 (feature 0).
+  struct Case {
+    int shrink, often, rare;
+  };
+  const Case cases[] = {
+      {0, 100, 400},     // off: each context its own mean
+      {6, 108, 275},     // (30 x 100 + 6 x 150) / 36 = 108.3; (6 x 400 + 6 x 150) / 12 = 275
+      {1000000, 150, 150},
+  };
+  for (const Case& c : cases) {
+    auto user = std::make_unique<User>();
+    EstimateReport r;
+    estimateModels(perState, 3, Estimator::eMean, *user, &r, c.shrink);
+    EXPECT_EQ(user->models[often][0], c.often) << "shrink " << c.shrink;
+    EXPECT_EQ(user->models[rare][0], c.rare) << "shrink " << c.shrink;
+    EXPECT_EQ(user->models[rare][5], c.rare + 5) << "shrink " << c.shrink;   // every feature alike
+    EXPECT_EQ(r.source[rare], Source::eOwn);
+    // A context with too few frames still takes the group's template whatever the shrink.
+    EXPECT_EQ(user->models[often + 7][0], 150) << "shrink " << c.shrink;
+  }
+}
+
 namespace {
 
 // Frames lying halfway between the templates of two chains of the same length, four per node.
@@ -320,7 +360,7 @@ TEST(TrainProgram, RefusesBadOptions) {
   ASSERT_TRUE(std::filesystem::exists(tool)) << tool << " is not built";
   for (const char* args : {"--stored-warp 0", "--stored-warp 128", "--warps 58,0", "--estimator mode",
                            "--iterations 0", "--bogus", "--gain nan", "--gain inf", "--gain 1x", "--gain -1",
-                           "--rival-width 0", "--rival-step nan", "--rival-passes -1"}) {
+                           "--rival-width 0", "--rival-step nan", "--rival-passes -1", "--shrink -1", "--shrink x"}) {
     const std::string cmd = "\"" + tool + "\" " + args + " --corpus /nonexistent > /dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
     EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 2) << args;

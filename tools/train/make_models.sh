@@ -15,6 +15,8 @@ cmake --build "$build" --target train
 # heard through the filter banks of warp bins 53 and 50 (a longer vocal tract heard as a shorter
 # one), which brings the models towards the higher formants of speakers they have not heard; a
 # speaker who has not enrolled is heard through the bank of bin 61, between typical male and
-# female voices (docs/training.md).
+# female voices. Each context's template is drawn towards its group's as if the group gave 500
+# frames: the coarticulation of the synthetic voices is kept where it was heard often and
+# damped where it was not (docs/training.md).
 "$build/bin/train" --corpus "$root/corpus" --newuser data/newuser.usr --delta data/delta.usr --warps 50,53,58 \
-  --stored-warp 61 "$@" 2>&1 | tee "$root/corpus/train.log"
+  --stored-warp 61 --shrink 500 "$@" 2>&1 | tee "$root/corpus/train.log"

@@ -1,7 +1,8 @@
 // train: builds the starting speaker models from the synthetic corpus.
 //
 //   train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator mean|median]
-//         [--iterations N] [--min-frames N] [--gain X] [--warps W,W...] [--stored-warp W]
+//         [--iterations N] [--min-frames N] [--shrink N] [--gain X] [--warps W,W...]
+//         [--stored-warp W]
 //         [--rivals FILE [--rival-passes N] [--rival-step X] [--rival-width X]]
 //         [--balance] [--vtln] [--warp-search] [--no-write]
 //
@@ -63,7 +64,7 @@ double seconds(std::chrono::steady_clock::time_point since) {
 
 constexpr const char* kUsage =
     "usage: train [--corpus DIR] [--newuser FILE] [--delta FILE] [--estimator median|mean]\n"
-    "             [--iterations N] [--min-frames N] [--gain X] [--warps W,W...]\n"
+    "             [--iterations N] [--min-frames N] [--shrink N] [--gain X] [--warps W,W...]\n"
     "             [--stored-warp W] [--rivals FILE [--rival-passes N] [--rival-step X]\n"
     "             [--rival-width X]] [--warp-search] [--balance] [--vtln] [--no-write]\n";
 constexpr const char* kHelp =
@@ -74,6 +75,8 @@ constexpr const char* kHelp =
     "  --estimator E       mean (default) or median re-estimation of the templates\n"
     "  --iterations N      at most N alignment and re-estimation passes (default 12)\n"
     "  --min-frames N      a template needs N aligned frames to be re-estimated (default 6)\n"
+    "  --shrink N          draw each context's template towards its group's as if the group gave N\n"
+    "                      frames (default 0: not at all)\n"
     "  --gain X            stop when the average frame cost improves by less than X (default 0.002)\n"
     "  --warps W,W...      training material heard through these warp bins (1 to 127) as well\n"
     "  --stored-warp W     the warp bin written into the model files (default 58)\n"
@@ -368,6 +371,7 @@ int main(int argc, char** argv) {
   Estimator estimator = Estimator::eMean;
   int iterations = 12;
   int minFrames = 6;
+  int shrink = 0;
   double gain = 0.002;
   bool write = true;
   bool warpSearchAll = false;
@@ -403,6 +407,7 @@ int main(int argc, char** argv) {
       }
     } else if (a == "--iterations") iterations = wholeNumber("--iterations", value("--iterations"), 1, 1000);
     else if (a == "--min-frames") minFrames = wholeNumber("--min-frames", value("--min-frames"), 1, 1000000);
+    else if (a == "--shrink") shrink = wholeNumber("--shrink", value("--shrink"), 0, 1000000);
     else if (a == "--gain") {
       const char* text = value("--gain");
       char* end = nullptr;
@@ -620,7 +625,7 @@ int main(int argc, char** argv) {
     double bestCost = 0;
     StateFrames perState = collect(train, balance);
     for (int it = 0;; ++it) {
-      estimateModels(perState, minFrames, estimator, *user, &report);
+      estimateModels(perState, minFrames, estimator, *user, &report, shrink);
       const AlignStats st = alignAll(train, *user, true);
       std::printf("%s iteration %d: average frame cost %.3f over %ld frames (%d aligned, %d not), %.1f s\n", stage,
                   it + 1, st.average(), st.frames, st.aligned, st.failed, seconds(start));
@@ -636,7 +641,7 @@ int main(int argc, char** argv) {
     // Final templates from the last alignment (the best set when the last step made it worse).
     if (std::strcmp(conv.reason(), "worse") != 0) {
       perState = collect(train, balance);
-      estimateModels(perState, minFrames, estimator, *user, &report);
+      estimateModels(perState, minFrames, estimator, *user, &report, shrink);
       const AlignStats st = alignAll(train, *user, false);
       std::printf("%s final re-estimate: average frame cost %.3f\n", stage, st.average());
       if (st.average() < bestCost) std::memcpy(best->models, user->models, sizeof user->models);
@@ -705,7 +710,7 @@ int main(int argc, char** argv) {
     StateFrames perState = collect(train, balance);
     auto other = std::make_unique<User>();
     const Estimator alt = estimator == Estimator::eMedian ? Estimator::eMean : Estimator::eMedian;
-    estimateModels(perState, minFrames, alt, *other, nullptr);
+    estimateModels(perState, minFrames, alt, *other, nullptr, shrink);
     const AlignStats a = alignAll(train, *user, false);
     const AlignStats b = alignAll(train, *other, false);
     const AlignStats ta = alignAll(test, *user, false);

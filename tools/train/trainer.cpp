@@ -84,7 +84,7 @@ int relatedGroup(int group) {
 }
 
 void estimateModels(const StateFrames& perState, int minFrames, Estimator estimator, User& user,
-                    EstimateReport* report) {
+                    EstimateReport* report, int shrinkFrames) {
   EstimateReport local;
   EstimateReport& r = report ? *report : local;
   r = EstimateReport{};
@@ -120,6 +120,13 @@ void estimateModels(const StateFrames& perState, int minFrames, Estimator estima
       r.framesPerState[s] = static_cast<int>(perState[s].size());
       if (static_cast<int>(perState[s].size()) >= minFrames) {
         templateOf(perState[s], estimator, user.models[s]);
+        if (shrinkFrames > 0 && usable) {
+          // Drawn towards the group's template as if the group had given shrinkFrames frames.
+          const double n = static_cast<double>(perState[s].size());
+          for (int k = 0; k < kFrameFeatures; ++k)
+            user.models[s][k] = clamp16(nearest((n * user.models[s][k] + shrinkFrames * groupTemplate[k]) /
+                                                (n + shrinkFrames)));
+        }
         r.source[s] = Source::eOwn;
         ++r.own;
       } else if (usable) {

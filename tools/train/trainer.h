@@ -45,7 +45,10 @@ struct EstimateReport {
 using StateFrames = std::vector<std::vector<const Frame*>>;
 
 // Fills user.models from frames collected per pel state (kPelCount lists):
-// - a state with at least minFrames frames gets its own template;
+// - a state with at least minFrames frames gets its own template; with shrinkFrames > 0 it is
+//   drawn towards its group's template, (n x own + shrinkFrames x group) / (n + shrinkFrames)
+//   for a state of n frames, so a context heard often keeps its own sound and a rare one stays
+//   near its group;
 // - else its group's template (all frames of the group's 13 contexts), when the group has at
 //   least minFrames frames;
 // - else the template of the same context of a related phone's group (relatedGroup), when that
@@ -54,7 +57,7 @@ using StateFrames = std::vector<std::vector<const Frame*>>;
 // Silence is only ever pel 0: every silence state but 1 and 12 gets pel 0's template; states 1
 // and 12 are left as they are (the caller fills the settings). Generic models are recomputed.
 void estimateModels(const StateFrames& perState, int minFrames, Estimator estimator, User& user,
-                    EstimateReport* report);
+                    EstimateReport* report, int shrinkFrames = 0);
 
 // Corrective training against rival transcripts, after maximum-likelihood training. A rival is a
 // wrong hypothesis that a recogniser found for a training utterance (tools/train/rivals.py). For
