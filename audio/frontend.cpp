@@ -408,11 +408,22 @@ void NoiseFloor::subtract(double F[kFilterCount]) {
     for (int f = 0; f < kFilterCount; ++f) smooth[f] = floor[f] = F[f];
     primed = 1;
   }
+  // The chunk's signal-to-noise ratio, smoothed outputs against the noise (twice the floor) over
+  // all filters, sets how much more than the noise is taken off.
+  double sumS = 0, sumN = 0;
   for (int f = 0; f < kFilterCount; ++f) {
     smooth[f] = kNoiseSmooth * F[f] + (1.0 - kNoiseSmooth) * smooth[f];
     floor[f] = std::min(smooth[f], floor[f] * kNoiseFloorRise);
-    F[f] = std::max(F[f] - kNoiseOverSubtract * floor[f], kNoiseKeep * F[f]);
+    sumS += smooth[f];
+    sumN += kNoiseOverSubtract * floor[f];
   }
+  double alpha = 1.0;
+  if (sumN > 0 && sumS > 0) {
+    const double snrDb = 10.0 * std::log10(sumS / sumN);
+    alpha = std::clamp(1.0 + kNoiseAlphaPerDb * (kNoiseCleanDb - snrDb), 1.0, kNoiseAlphaMax);
+  }
+  for (int f = 0; f < kFilterCount; ++f)
+    F[f] = std::max(F[f] - alpha * kNoiseOverSubtract * floor[f], kNoiseKeep * F[f]);
 }
 
 // ---- Filter bank ----------------------------------------------------------------------------

@@ -81,12 +81,20 @@ void highPassChunk(const int16_t* in, double* out, int count, double state[4]);
 // The noise floor of the filter bank (part of the channel cleanup). Every filter output of a
 // chunk is smoothed over a few chunks; the floor follows that smoothed output down at once and
 // up slowly (kNoiseFloorRise per chunk, about 6 dB a second), so it settles on the level of the
-// pauses and stays there through speech. kNoiseOverSubtract times the floor is taken off each
-// filter output, which never drops below kNoiseKeep of what it was: stationary noise is pulled
-// far down, while a band well above the floor (speech, a tone) keeps nearly all of it.
+// pauses and stays there through speech. The noise is kNoiseOverSubtract times the floor (a
+// minimum of a fluctuating power lies near half its mean). alpha times the noise is taken off
+// each filter output, which never drops below kNoiseKeep of what it was: alpha is 1 for a chunk
+// kNoiseCleanDb or more above the noise (all filters' smoothed outputs against all their noise)
+// and rises by kNoiseAlphaPerDb per dB below that, up to kNoiseAlphaMax at 0 dB (the classic
+// over-subtraction of spectral subtraction), so stationary noise and the weakest parts of speech
+// in it are pulled far down, while a band well above the floor (speech, a tone) keeps nearly
+// all of it.
 constexpr double kNoiseSmooth = 0.2;         // weight of the newest chunk in the smoothed output
 constexpr double kNoiseFloorRise = 1.0126;   // per chunk, 110 chunks a second
 constexpr double kNoiseOverSubtract = 2.0;
+constexpr double kNoiseCleanDb = 20.0;
+constexpr double kNoiseAlphaPerDb = 0.15;
+constexpr double kNoiseAlphaMax = 4.0;
 constexpr double kNoiseKeep = 0.05;
 struct NoiseFloor {
   double smooth[kFilterCount] = {};
