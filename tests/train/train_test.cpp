@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,6 +40,18 @@ std::vector<const Frame*> ptrs(const std::vector<Frame>& frames) {
 }
 
 int firstState(char phone, int role = 0) { return kPhoneFirstPel[static_cast<unsigned char>(phone)] + 13 * role; }
+
+// Frames aligned to pel states, as the trainer collects them: count frames of one value per call.
+struct AlignedFrames {
+  StateFrames perState = StateFrames(kPelCount);
+  std::deque<Frame> store;   // a deque keeps the frames where they are as it grows
+  void add(int state, int value, int count) {
+    for (int i = 0; i < count; ++i) {
+      store.push_back(frameOf(value));
+      perState[static_cast<size_t>(state)].push_back(&store.back());
+    }
+  }
+};
 
 }  // namespace
 
@@ -75,15 +88,9 @@ TEST(TrainEstimate, FallsBackToGroupThenRelatedPhoneThenAllSpeech) {
   const int sSparse = s + 4;              // "s" after class 4: one frame, below the minimum
   const int kFirst = firstState('k');     // "k": its own frames; "K" has none and borrows them
   const int v = firstState('v', 1);       // last state of "v"
-  StateFrames perState(kPelCount);
-  std::vector<Frame> store;
-  store.reserve(64);
-  auto add = [&](int state, int value, int count) {
-    for (int i = 0; i < count; ++i) {
-      store.push_back(frameOf(value));
-      perState[static_cast<size_t>(state)].push_back(&store.back());
-    }
-  };
+  AlignedFrames aligned;
+  auto add = [&](int state, int value, int count) { aligned.add(state, value, count); };
+  const StateFrames& perState = aligned.perState;
   add(0, -500, 5);            // silence
   add(s, 100, 5);
   add(sSparse, 900, 1);
@@ -122,15 +129,9 @@ TEST(TrainEstimate, FallsBackToGroupThenRelatedPhoneThenAllSpeech) {
 TEST(TrainEstimate, ShrinkDrawsContextsTowardsTheirGroupByFrameCount) {
   const int often = firstState('s');   // 30 frames at 100
   const int rare = often + 3;          // 6 frames at 400
-  StateFrames perState(kPelCount);
-  std::vector<Frame> store;
-  store.reserve(64);
-  auto add = [&](int state, int value, int count) {
-    for (int i = 0; i < count; ++i) {
-      store.push_back(frameOf(value));
-      perState[static_cast<size_t>(state)].push_back(&store.back());
-    }
-  };
+  AlignedFrames aligned;
+  auto add = [&](int state, int value, int count) { aligned.add(state, value, count); };
+  const StateFrames& perState = aligned.perState;
   add(0, -500, 5);
   add(often, 100, 30);
   add(rare, 400, 6);
