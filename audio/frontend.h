@@ -87,8 +87,8 @@ void highPassChunk(const int16_t* in, double* out, int count, double state[4]);
 // kNoiseCleanDb or more above the noise (all filters' smoothed outputs against all their noise)
 // and rises by kNoiseAlphaPerDb per dB below that, up to kNoiseAlphaMax at 0 dB (the classic
 // over-subtraction of spectral subtraction), so stationary noise and the weakest parts of speech
-// in it are pulled far down, while a band well above the floor (speech, a tone) keeps nearly
-// all of it.
+// in it are pulled far down, while a band well above the floor (speech, a tone) keeps most of
+// it, and a chunk well above the noise loses only the noise.
 constexpr double kNoiseSmooth = 0.2;         // weight of the newest chunk in the smoothed output
 constexpr double kNoiseFloorRise = 1.0126;   // per chunk, 110 chunks a second
 constexpr double kNoiseOverSubtract = 2.0;
